@@ -1,0 +1,23 @@
+# GoogleTest: Debian's prebuilt library natively; built from Debian's sources for a cross build.
+if(CMAKE_CROSSCOMPILING)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# qarn_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One test executable; its cases are registered with CTest one by one.
+function(qarn_add_test)
+    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    qarn_warnings(${T_NAME})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    set(_props "")
+    if(T_LABELS)
+        set(_props PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${_props})
+endfunction()

@@ -1,0 +1,6 @@
+#pragma once
+
+#include "IInterface.h"
+
+// Host service the driver obtains and gives back but never otherwise calls.
+class ICDSBuffer : public IInterface {};

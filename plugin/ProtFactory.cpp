@@ -1,0 +1,177 @@
+#include "ProtFactory.h"
+
+#include "HostServices.h"
+#include "ICDSBuffer.h"
+#include "IDiag.h"
+#include "IDriverInterface.h"
+#include "IFastTimer.h"
+#include "IMultiTask2.h"
+#include "IPermanentStorage.h"
+#include "IProtocol.h"
+#include "ISerialFactory.h"
+#include "ISmux.h"
+#include "ISocketFactory.h"
+
+namespace {
+
+InterfaceFactory Factory;
+
+// Obtains one service and stores it, typed, in its module-wide pointer.
+template <typename T>
+T* obtain(IInterfaceFactory* host, const char* name) {
+    return static_cast<T*>(host->CreateInterface(name));
+}
+
+template <typename T>
+void release(IInterfaceFactory* host, T*& service) {
+    host->ReleaseInterface(service);
+    service = nullptr;
+}
+
+}  // namespace
+
+extern "C" IInterfaceFactory* GetInterfaceFactory() { return &Factory; }
+
+// The driver class does not exist yet: the factory knows the name but has nothing to build.
+IProtocol* CreateProtocol_QARN() { return nullptr; }
+
+// ---- InterfaceFactory ----------------------------------------------------------------------
+
+IInterface* InterfaceFactory::CreateInterface(const char* name) {
+    if (CompareInterface(name, "IProtocolFactory") || CompareInterface(name, "ProtocolFactory")) {
+        return &protocolFactory;
+    }
+    if (CompareInterface(name, "IProtModule") || CompareInterface(name, "ProtModule")) {
+        return &protModule;
+    }
+    return nullptr;
+}
+
+void InterfaceFactory::ReleaseInterface(IInterface*) {}
+
+// ---- ProtocolFactory -----------------------------------------------------------------------
+
+void* ProtocolFactory::ConvertTo(const char* name) {
+    if (CompareInterface(name, "ProtocolFactory") || CompareInterface(name, "IProtocolFactory")) {
+        return this;
+    }
+    return nullptr;
+}
+
+const char* ProtocolFactory::GetImpName() const { return "ProtFactoryInDLL"; }
+
+int ProtocolFactory::GetImpVersion() const { return 100; }
+
+IProtocol* ProtocolFactory::CreateProtocol(const char* name) {
+    if (CompareInterface(name, "QARN")) {
+        return CreateProtocol_QARN();
+    }
+    return nullptr;
+}
+
+void ProtocolFactory::DeleteProtocol(IProtocol* protocol) { delete protocol; }
+
+// ---- ProtModule ----------------------------------------------------------------------------
+
+ProtModule::~ProtModule() {
+    if (useCount == 1) {
+        releaseAll();
+        useCount = 0;
+    }
+}
+
+void* ProtModule::ConvertTo(const char* name) {
+    if (CompareInterface(name, "ProtModule") || CompareInterface(name, "IProtModule")) {
+        return this;
+    }
+    return nullptr;
+}
+
+const char* ProtModule::GetImpName() const { return "ProtModule"; }
+
+int ProtModule::GetImpVersion() const { return 100; }
+
+const char* ProtModule::GetLastError() const { return lastError.c_str(); }
+
+bool ProtModule::Init(IInterfaceFactory* host) {
+    if (useCount > 0) {
+        ++useCount;
+        return true;
+    }
+    if (host == nullptr) {
+        lastError = "IMultiTask2 not created";
+        return false;
+    }
+    piMultiTask = obtain<IMultiTask2>(host, "IMultiTask2");
+    if (piMultiTask == nullptr) {
+        lastError = "IMultiTask2 not created";
+        return false;
+    }
+    piSerialFactory = obtain<ISerialFactory>(host, "ISerialFactory");
+    if (piSerialFactory == nullptr) {
+        release(host, piMultiTask);
+        lastError = "ISerialFactory not created";
+        return false;
+    }
+    piSocketFactory = obtain<ISocketFactory>(host, "ISocketFactory");
+    if (piSocketFactory == nullptr) {
+        release(host, piMultiTask);
+        release(host, piSerialFactory);
+        lastError = "ISocketFactory not created";
+        return false;
+    }
+    piCDSBuffer = obtain<ICDSBuffer>(host, "ICDSBuffer");
+    if (piCDSBuffer == nullptr) {
+        release(host, piMultiTask);
+        release(host, piSerialFactory);
+        release(host, piSocketFactory);
+        lastError = "piCDSBuffer not created";
+        return false;
+    }
+    // Optional services: a missing one leaves its pointer null.
+    piDiag = obtain<IDiag>(host, "IDiag");
+    piPermanentStorage = obtain<IPermanentStorage>(host, "IPermanentStorage");
+    piDriverInterface = obtain<IDriverInterface>(host, "IDriverInterface");
+    piSmux = obtain<ISmux>(host, "ISmux");
+    piFastTimer = obtain<IFastTimer>(host, "IFastTimer");
+
+    hostFactory = host;
+    useCount = 1;
+    return true;
+}
+
+void ProtModule::Close() {
+    if (useCount == 1) {
+        releaseAll();
+    }
+    if (useCount > 0) {
+        --useCount;
+    }
+}
+
+// Gives every service back: optional ones (when held) first, newest first, then the mandatory
+// ones in the order they were obtained.
+void ProtModule::releaseAll() {
+    IInterfaceFactory* host = hostFactory;
+    if (host != nullptr) {
+        if (piFastTimer != nullptr) release(host, piFastTimer);
+        if (piSmux != nullptr) release(host, piSmux);
+        if (piDriverInterface != nullptr) release(host, piDriverInterface);
+        if (piDiag != nullptr) release(host, piDiag);
+        if (piPermanentStorage != nullptr) release(host, piPermanentStorage);
+        release(host, piMultiTask);
+        release(host, piSerialFactory);
+        release(host, piSocketFactory);
+        release(host, piCDSBuffer);
+    }
+    piFastTimer = nullptr;
+    piSmux = nullptr;
+    piDriverInterface = nullptr;
+    piDiag = nullptr;
+    piPermanentStorage = nullptr;
+    piMultiTask = nullptr;
+    piSerialFactory = nullptr;
+    piSocketFactory = nullptr;
+    piCDSBuffer = nullptr;
+    hostFactory = nullptr;
+}
