@@ -8,6 +8,7 @@ GetXml_QARN() points at the size line. Runs on the build machine only.
 import argparse
 import pathlib
 import sys
+import xml.etree.ElementTree as ElementTree
 import zlib
 
 HEADER = b"<<ORBA_XML_START>>Name=QARN?FullName=Modbus Pelrosa?Version=114?Platform=KT52_LIN\0"
@@ -42,6 +43,15 @@ def main() -> int:
     xml = args.xml.read_bytes()
     if not xml.startswith(b'<?xml version="1.0" encoding="utf-8"?>'):
         print(f"{args.xml}: missing XML declaration", file=sys.stderr)
+        return 1
+    # The host's tools get the document as it is: a broken one must fail the build, not ship.
+    try:
+        root = ElementTree.fromstring(xml)
+    except ElementTree.ParseError as error:
+        print(f"{args.xml}: {error}", file=sys.stderr)
+        return 1
+    if root.tag != "protocol_cfg":
+        print(f"{args.xml}: root element is <{root.tag}>, expected <protocol_cfg>", file=sys.stderr)
         return 1
     block, offset = build_block(xml)
     args.out.parent.mkdir(parents=True, exist_ok=True)
