@@ -14,7 +14,9 @@ IPermanentStorage2* extendedStore() {
     return static_cast<IPermanentStorage2*>(piPermanentStorage->ConvertTo("IPermanentStorage2"));
 }
 
-std::string orEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string orEmpty(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
 }  // namespace
 

@@ -16,12 +16,13 @@ namespace {
 
 InterfaceFactory Factory;
 
-// Obtains one service and stores it, typed, in its module-wide pointer.
+// Asks the host for one service, typed as the module-wide pointer that keeps it.
 template <typename T>
 T* obtain(IInterfaceFactory* host, const char* name) {
     return static_cast<T*>(host->CreateInterface(name));
 }
 
+// Hands a service back and forgets it.
 template <typename T>
 void release(IInterfaceFactory* host, T*& service) {
     host->ReleaseInterface(service);
@@ -30,10 +31,9 @@ void release(IInterfaceFactory* host, T*& service) {
 
 }  // namespace
 
-extern "C" IInterfaceFactory* GetInterfaceFactory() { return &Factory; }
-
-// The driver class does not exist yet: the factory knows the name but has nothing to build.
-IProtocol* CreateProtocol_QARN() { return nullptr; }
+extern "C" IInterfaceFactory* GetInterfaceFactory() {
+    return &Factory;
+}
 
 // ---- InterfaceFactory ----------------------------------------------------------------------
 
@@ -58,9 +58,13 @@ void* ProtocolFactory::ConvertTo(const char* name) {
     return nullptr;
 }
 
-const char* ProtocolFactory::GetImpName() const { return "ProtFactoryInDLL"; }
+const char* ProtocolFactory::GetImpName() const {
+    return "ProtFactoryInDLL";
+}
 
-int ProtocolFactory::GetImpVersion() const { return 100; }
+int ProtocolFactory::GetImpVersion() const {
+    return 100;
+}
 
 IProtocol* ProtocolFactory::CreateProtocol(const char* name) {
     if (CompareInterface(name, "QARN")) {
@@ -69,7 +73,9 @@ IProtocol* ProtocolFactory::CreateProtocol(const char* name) {
     return nullptr;
 }
 
-void ProtocolFactory::DeleteProtocol(IProtocol* protocol) { delete protocol; }
+void ProtocolFactory::DeleteProtocol(IProtocol* protocol) {
+    delete protocol;
+}
 
 // ---- ProtModule ----------------------------------------------------------------------------
 
@@ -87,11 +93,17 @@ void* ProtModule::ConvertTo(const char* name) {
     return nullptr;
 }
 
-const char* ProtModule::GetImpName() const { return "ProtModule"; }
+const char* ProtModule::GetImpName() const {
+    return "ProtModule";
+}
 
-int ProtModule::GetImpVersion() const { return 100; }
+int ProtModule::GetImpVersion() const {
+    return 100;
+}
 
-const char* ProtModule::GetLastError() const { return lastError.c_str(); }
+const char* ProtModule::GetLastError() const {
+    return lastError.c_str();
+}
 
 bool ProtModule::Init(IInterfaceFactory* host) {
     if (useCount > 0) {
@@ -149,16 +161,22 @@ void ProtModule::Close() {
     }
 }
 
-// Gives every service back: optional ones (when held) first, newest first, then the mandatory
-// ones in the order they were obtained.
+// Gives every service back in the host's expected order: the optional ones that are held
+// (timer, smux, driver interface, diagnostics, store), then the four mandatory ones in the order
+// they were obtained.
 void ProtModule::releaseAll() {
     IInterfaceFactory* host = hostFactory;
     if (host != nullptr) {
-        if (piFastTimer != nullptr) release(host, piFastTimer);
-        if (piSmux != nullptr) release(host, piSmux);
-        if (piDriverInterface != nullptr) release(host, piDriverInterface);
-        if (piDiag != nullptr) release(host, piDiag);
-        if (piPermanentStorage != nullptr) release(host, piPermanentStorage);
+        if (piFastTimer != nullptr)
+            release(host, piFastTimer);
+        if (piSmux != nullptr)
+            release(host, piSmux);
+        if (piDriverInterface != nullptr)
+            release(host, piDriverInterface);
+        if (piDiag != nullptr)
+            release(host, piDiag);
+        if (piPermanentStorage != nullptr)
+            release(host, piPermanentStorage);
         release(host, piMultiTask);
         release(host, piSerialFactory);
         release(host, piSocketFactory);

@@ -14,7 +14,7 @@ class IProtocol;
 IProtocol* CreateProtocol_QARN();
 
 class ProtocolFactory : public IProtocolFactory {
-public:
+  public:
     void* ConvertTo(const char* name) override;
     const char* GetImpName() const override;
     int GetImpVersion() const override;
@@ -23,7 +23,7 @@ public:
 };
 
 class ProtModule : public IProtModule {
-public:
+  public:
     ProtModule() = default;
     ~ProtModule() override;
     ProtModule(const ProtModule&) = delete;
@@ -38,7 +38,7 @@ public:
 
     int getUseCount() const { return useCount; }
 
-private:
+  private:
     void releaseAll();
 
     std::string lastError;
@@ -47,7 +47,7 @@ private:
 };
 
 class InterfaceFactory final : public IInterfaceFactory {
-public:
+  public:
     InterfaceFactory() = default;
     ~InterfaceFactory() = default;
     InterfaceFactory(const InterfaceFactory&) = delete;
@@ -56,7 +56,7 @@ public:
     IInterface* CreateInterface(const char* name) override;
     void ReleaseInterface(IInterface* object) override;
 
-private:
+  private:
     ProtocolFactory protocolFactory;
     ProtModule protModule;
 };

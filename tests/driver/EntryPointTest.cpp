@@ -1,0 +1,91 @@
+// The driver as the host meets it: through the exported entry point, the module and the protocol
+// factory, against the recording host. Run under the sanitizer build, nothing may leak.
+
+#include <gtest/gtest.h>
+
+#include "IProtModule.h"
+#include "IProtocol.h"
+#include "IProtocolFactory.h"
+#include "ProtFactory.h"
+#include "RecordingHost.h"
+#include "ScriptedSerialPort.h"
+
+using namespace qarntest;
+
+namespace {
+
+IProtocol* startedProtocol(IProtocolFactory* protocols) {
+    IProtocol* protocol = protocols->CreateProtocol("QARN");
+    EXPECT_NE(protocol, nullptr);
+    EXPECT_TRUE(
+        protocol->Config("CfgVer=1 uart=com3 baudrate=19200 parity=even bits=8 stopbits=1 "
+                         "mode=RS-485 defNodeId=1 Node4::defNodeId=4 Node4::model=EM24"));
+    protocol->SetIdent("line3");
+    EXPECT_TRUE(protocol->Start()) << protocol->GetLastErrorString();
+    return protocol;
+}
+
+std::string command(IProtocol* protocol, const char* text) {
+    char reply[256] = {};
+    EXPECT_EQ(protocol->DoCommand(text, reply, sizeof(reply)), 1);
+    return reply;
+}
+
+}  // namespace
+
+TEST(EntryPoint, LifecycleAndRoundTripFromInitToClose) {
+    RecordingHost host;
+    ScriptedSerialPort port;
+    host.serialFactory().usePort(&port);
+    IInterfaceFactory* factory = GetInterfaceFactory();
+    auto* module = static_cast<IProtModule*>(factory->CreateInterface("IProtModule"));
+    auto* protocols = static_cast<IProtocolFactory*>(factory->CreateInterface("IProtocolFactory"));
+    ASSERT_TRUE(module != nullptr && protocols != nullptr);
+    ASSERT_TRUE(module->Init(&host)) << module->GetLastError();
+    EXPECT_EQ(protocols->CreateProtocol("qarn"), nullptr);
+
+    IProtocol* protocol = startedProtocol(protocols);
+    EXPECT_EQ(host.serialFactory().calls().at(0).name, "com3");
+    const auto& setup = port.calls().at(0).setup;
+    EXPECT_EQ(std::vector<int>(setup, setup + 5), std::vector<int>({19200, 1, 8, 1, 1}));
+    ITag* reg = protocol->CreateTag("4?HREG?400010?short");
+    ITag* override4 = protocol->CreateTag("4?NO?0?unsignedByte");
+    ASSERT_TRUE(reg != nullptr && override4 != nullptr) << protocol->GetLastErrorString();
+
+    // Read and write node 4, then move it to 12 through its override tag.
+    int16_t value = 0;
+    port.answer(withCrc(hexBytes("04 03 02 FF FE")));
+    ASSERT_TRUE(protocol->Read(reg, reinterpret_cast<uint8_t*>(&value)));
+    EXPECT_EQ(value, -2);
+    value = 300;
+    port.answer(withCrc(hexBytes("04 06 00 09 01 2C")));
+    ASSERT_TRUE(protocol->Write(reg, reinterpret_cast<const uint8_t*>(&value)));
+    const uint8_t moved = 12;
+    ASSERT_TRUE(protocol->Write(override4, &moved));
+    EXPECT_EQ(host.store().value("line3", "tempNode4"), "12");
+    EXPECT_EQ(command(protocol, "getid"), "id 4 -> 12\n");
+    port.answer(withCrc(hexBytes("0C 03 02 00 07")));
+    ASSERT_TRUE(protocol->Read(reg, reinterpret_cast<uint8_t*>(&value)));
+    EXPECT_EQ(value, 7);
+    EXPECT_TRUE(protocol->Stop());
+    EXPECT_FALSE(host.serialFactory().portOpen());
+    protocol->FreeTag(reg);
+    protocols->DeleteProtocol(protocol);  // still holding the override tag
+
+    // A fresh instance of the same line finds the override in the store when it starts.
+    IProtocol* fresh = startedProtocol(protocols);
+    EXPECT_EQ(command(fresh, "getid"), "id 4 -> 12\n");
+    port.clearCalls();
+    port.answer(withCrc(hexBytes("0C 03 02 00 08")));
+    ASSERT_TRUE(
+        fresh->Read(fresh->CreateTag("4?HREG?400010?short"), reinterpret_cast<uint8_t*>(&value)));
+    EXPECT_EQ(value, 8);
+    EXPECT_EQ(toHex(port.requests().at(0)).substr(0, 17), "0C 03 00 09 00 01");
+    protocols->DeleteProtocol(fresh);
+    EXPECT_FALSE(host.serialFactory().portOpen());
+
+    module->Close();
+    // Every service the module obtained has been handed back.
+    EXPECT_EQ(host.names(RecordingHost::Op::Release).size(),
+              host.names(RecordingHost::Op::Create).size());
+}

@@ -1,0 +1,152 @@
+// Identity, Start and Stop against the recording host, the node-id override table with its
+// stored copy, and the driver's console commands.
+
+#include <cstring>
+
+#include "DriverFixture.h"
+#include "Xml_QARN.h"
+
+using namespace qarntest;
+
+namespace {
+
+using Pairs = std::vector<std::pair<int, int>>;
+
+class Lifecycle : public DriverTest {
+  protected:
+    Pairs pairs() const {
+        const auto& held = protocol->getReplacer().getPairs();
+        return Pairs(held.begin(), held.end());
+    }
+    // The reply, read up to its NUL or `size`; the byte after `size` must stay untouched.
+    std::string command(const std::string& text, int size = 512) {
+        std::vector<char> reply(static_cast<size_t>(size) + 1, '#');
+        EXPECT_EQ(protocol->DoCommand(text.c_str(), reply.data(), size), 1) << text;
+        EXPECT_EQ(reply.back(), '#') << text;
+        return std::string(reply.data(), strnlen(reply.data(), static_cast<size_t>(size)));
+    }
+};
+
+}  // namespace
+
+TEST_F(Lifecycle, InterfaceNamesAndExtensions) {
+    configure();
+    for (const char* name : {"Protocol_QARN", "ProtocolBase", "IProtocol4", "IProtocol"}) {
+        EXPECT_EQ(protocol->ConvertTo(name), static_cast<void*>(protocol.get())) << name;
+    }
+    for (const char* name : {"protocol_QARN", "IProtocol8", "ITag", "", "IProtocol "}) {
+        EXPECT_EQ(protocol->ConvertTo(name), nullptr) << name;
+    }
+    EXPECT_EQ(protocol->GetXml(), GetXml_QARN());
+    struct {
+        int32_t kind;
+        uint8_t flags[4];
+    } record = {3, {9, 9, 9, 9}};
+    EXPECT_EQ(protocol->Extend(0, &record), 1);
+    EXPECT_EQ(std::memcmp(record.flags, "\1\0\0\0", 4), 0);
+    record.kind = 2;
+    EXPECT_EQ(protocol->Extend(0, &record), 1);
+    EXPECT_EQ(std::memcmp(record.flags, "\0\0\0\0", 4), 0);
+    EXPECT_EQ(protocol->Extend(7, &record), 0);
+}
+
+TEST_F(Lifecycle, StartRestoresStoredOverridesWithAndWithoutTheExtendedStore) {
+    for (bool extended : {true, false}) {
+        SCOPED_TRACE(extended ? "extended store" : "plain store");
+        host.store().setExtended(extended);
+        for (const auto& [key, value] : {std::pair{"tempNode3", "4"},
+                                         {"tempNode012", "20"},
+                                         {"tempNode0x1F", "0x10"},
+                                         {"other5", "6"},
+                                         {"tempNodeX", "junk"}}) {
+            host.store().put("line7", key, value);
+        }
+        configure();
+        protocol->DoCommand("setid 3 5", nullptr, 0);  // stored under "QARN", not read below
+        protocol->SetIdent("line7");
+        ASSERT_TRUE(protocol->Start());
+        // 3 is replaced in place; text that is no number reads as 0.
+        EXPECT_EQ(pairs(), (Pairs{{3, 4}, {10, 20}, {31, 16}, {0, 0}}));
+        // Starting a started instance touches neither store nor port.
+        host.store().clearCalls();
+        port.clearCalls();
+        EXPECT_TRUE(protocol->Start());
+        EXPECT_TRUE(host.store().calls().empty());
+        EXPECT_TRUE(port.calls().empty());
+    }
+}
+
+TEST_F(Lifecycle, StartFailuresKeepRestoredPairsAndStopAndDestructionClose) {
+    host.store().put("QARN", "tempNode5", "7");
+    configure();
+    host.serialFactory().setOpenFails(true);
+    EXPECT_FALSE(protocol->Start());
+    EXPECT_EQ(lastError(), "-1 Can't open serial port");
+    EXPECT_EQ(pairs(), (Pairs{{5, 7}}));
+
+    host.serialFactory().setOpenFails(false);
+    port.setSetupFails(true);
+    protocol->SetError(1, "");
+    EXPECT_FALSE(protocol->Start());
+    EXPECT_EQ(lastError(), "-1 Can't open serial port");
+    EXPECT_FALSE(host.serialFactory().portOpen());
+    EXPECT_FALSE(protocol->isStarted());
+
+    port.setSetupFails(false);
+    host.serialFactory().clearCalls();
+    ASSERT_TRUE(protocol->Start());
+    EXPECT_TRUE(protocol->Stop());
+    EXPECT_TRUE(protocol->Stop());
+    EXPECT_EQ(host.serialFactory().calls().size(), 2u);  // one open, one close
+    EXPECT_FALSE(host.serialFactory().portOpen());
+    ASSERT_TRUE(protocol->Start());
+    protocol.reset();
+    EXPECT_FALSE(host.serialFactory().portOpen());
+
+    // Without a serial factory when the instance is built, nothing can be opened.
+    piSerialFactory = nullptr;
+    configure();
+    EXPECT_FALSE(protocol->Start());
+    EXPECT_EQ(lastError(), "-1 Can't open serial port");
+}
+
+TEST_F(Lifecycle, SetidAndGetidKeepTableAndStoreInStep) {
+    configure();
+    protocol->SetIdent("north");
+    EXPECT_EQ(command("getid"), "no node configurated\n");
+    EXPECT_EQ(command("setid 5 7"), "id 5 set to 7\n");
+    EXPECT_EQ(host.store().value("north", "tempNode5"), "7");
+    EXPECT_EQ(command("getid"), "id 5 -> 7\n");
+    EXPECT_EQ(command("setid 5 0"), "id 5 set to 5\n");
+    EXPECT_FALSE(host.store().value("north", "tempNode5").has_value());
+    EXPECT_EQ(command("setid 0x10 9"), "id 16 set to 9\n");
+    EXPECT_EQ(host.store().value("north", "tempNode16"), "9");
+    EXPECT_EQ(command("getid"), "id 5 -> 5\nid 16 -> 9\n");
+    for (const char* bad : {"setid 5", "setid 1 2 3", "setid  1 2", "setid"}) {
+        EXPECT_EQ(command(bad), "invalid format\n") << bad;
+    }
+    EXPECT_EQ(pairs(), (Pairs{{5, 5}, {16, 9}}));
+    // Lines are written while they fit with their NUL; the first replaces the empty-table text.
+    EXPECT_EQ(command("getid", 22), "id 5 -> 5\nid 16 -> 9\n");
+    EXPECT_EQ(command("getid", 21), "id 5 -> 5\n");
+    EXPECT_EQ(command("getid", 8), "no node");
+    EXPECT_EQ(command("setid 7 8", 6), "id 7 ");
+}
+
+TEST_F(Lifecycle, HelpAppendsTheDriverLinesAndOtherCommandsGoToTheConsole) {
+    configure(GenericNode + " timeout=300 repeat=3");
+    const std::string full = command("help", 1000);
+    const std::string driverLines =
+        "setid n m - set the node id n to m\ngetid - get all changed node id's\n";
+    ASSERT_EQ(full.size(), 346 + driverLines.size());
+    EXPECT_EQ(full.substr(0, 29), "help - displays this message\n");
+    EXPECT_EQ(full.substr(346), driverLines);
+    EXPECT_EQ(command("help", 356), full.substr(0, 355));
+    // The base text fills the buffer without a NUL: nothing more is written.
+    EXPECT_EQ(command("help", 346), full.substr(0, 346));
+    EXPECT_EQ(command("help", 10), "help - dis");
+    EXPECT_EQ(command("getmaxtm"), "maxtm = 900 ms\n");
+    char reply[8] = "keep";
+    EXPECT_EQ(protocol->DoCommand("Help", reply, sizeof(reply)), 0);
+    EXPECT_STREQ(reply, "keep");
+}
