@@ -57,4 +57,81 @@ size_t expectedAnswerLength(const uint8_t* request, size_t length) {
     }
 }
 
+FrameView unwrap(const uint8_t* frame, size_t length) {
+    if (!crcOk(frame, length) && isIsmgWrapped(frame, length) && crcOk(frame + 1, length - 2)) {
+        return {frame + 1, length - 2, true};
+    }
+    return {frame, length, false};
+}
+
+bool isCompleteAnswer(const uint8_t* request, size_t requestLength, const uint8_t* answer,
+                      size_t answerLength) {
+    const FrameView req = unwrap(request, requestLength);
+    if (!crcOk(req.data, req.length)) {
+        return false;
+    }
+    const uint8_t* inner = answer;
+    size_t innerLength = answerLength;
+    if (req.wrapped) {
+        if (!isIsmgWrapped(answer, answerLength)) {
+            return false;
+        }
+        ++inner;
+        innerLength -= 2;
+    }
+    if (innerLength == ExceptionLength && inner[1] == (req.data[1] | ExceptionFlag)) {
+        return crcOk(inner, innerLength);
+    }
+    const size_t expected = expectedAnswerLength(req.data, req.length);
+    return expected != 0 && innerLength == expected && crcOk(inner, innerLength);
+}
+
+const char* functionName(uint8_t function) {
+    switch (function) {
+        case 1:
+            return "read coils";
+        case 2:
+            return "read discrete inputs";
+        case 3:
+            return "read holding registers";
+        case 4:
+            return "read input registers";
+        case 5:
+            return "write single coil";
+        case 6:
+            return "write single register";
+        case 8:
+            return "set slave address";
+        case 16:
+            return "write multiple registers";
+        default:
+            return nullptr;
+    }
+}
+
+const char* exceptionName(uint8_t code) {
+    switch (code) {
+        case 1:
+            return "illegal function";
+        case 2:
+            return "illegal data address";
+        case 3:
+            return "illegal data value";
+        case 4:
+            return "slave device failure";
+        case 5:
+            return "acknowledge";
+        case 6:
+            return "slave device busy";
+        case 8:
+            return "memory parity error";
+        case 10:
+            return "gateway path unavailable";
+        case 11:
+            return "gateway target device failed to respond";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace rtu

@@ -26,4 +26,28 @@ bool isIsmgWrapped(const uint8_t* frame, size_t length);
 // the request is not one whose answer length is known.
 size_t expectedAnswerLength(const uint8_t* request, size_t length);
 
+// A frame as it travels: bare, or inside the ISMG wrapper.
+struct FrameView {
+    const uint8_t* data;  // the bare frame (CRC included)
+    size_t length;
+    bool wrapped;
+};
+
+// The bare frame inside `frame`: when the whole frame does not carry a good CRC but it is wrapped
+// and the inner frame does, the inner frame; otherwise `frame` itself (good CRC or not). Checking
+// the bare CRC first keeps a bare frame of node 10 that happens to end in 0x0D bare.
+FrameView unwrap(const uint8_t* frame, size_t length);
+
+// True when answer[0..answerLength) is a whole answer with a good CRC to the request just sent,
+// both as on the wire: the normal answer (its length follows from the request) or a 5-byte
+// exception answer, wrapped exactly when the request was.
+bool isCompleteAnswer(const uint8_t* request, size_t requestLength, const uint8_t* answer,
+                      size_t answerLength);
+
+// Name of a Modbus function code ("read holding registers"), or null for one the line never
+// carries.
+const char* functionName(uint8_t function);
+// Name of a Modbus exception code ("illegal data address"), or null for an unknown one.
+const char* exceptionName(uint8_t code);
+
 }  // namespace rtu

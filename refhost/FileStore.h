@@ -1,0 +1,74 @@
+#pragma once
+// The host's permanent store as a human-readable text file:
+//
+//   # comment
+//   [section]
+//   key=value
+//
+// Every change replaces the file atomically (temporary file in the same folder, fsync, rename,
+// fsync of the folder), so a crash or a power cut leaves either the old or the new content.
+// Changes re-read the file under a lock first, so two programs sharing a store lose nothing.
+
+#include <map>
+#include <string>
+
+#include "IPermanentStorage.h"
+
+namespace refhost {
+
+class FileStore final : public IPermanentStorage2 {
+  public:
+    using Section = std::map<std::string, std::string>;
+    using Sections = std::map<std::string, Section>;
+
+    explicit FileStore(std::string path);
+
+    // Reads the file. A missing file is an empty store. False when the file can't be read or is
+    // damaged (error() tells where): the store then starts empty, and the first change moves the
+    // damaged file aside to path() + ".bad" instead of losing it.
+    bool load();
+    const std::string& error() const { return error_; }
+    // Changes that could not be written since the store was made (error() tells the last reason).
+    int failedWrites() const { return failedWrites_; }
+    const std::string& path() const { return path_; }
+    const Sections& sections() const { return sections_; }
+
+    void* ConvertTo(const char* name) override;
+    const char* GetImpName() const override;
+    int GetImpVersion() const override;
+
+    // Nonzero when stored (on disk).
+    int SetValue(const char* section, const char* key, const char* value) override;
+    // The value, or null when there is none; valid until the next change of the store.
+    const char* GetValue(const char* section, const char* key) override;
+    // Nonzero when the key existed and is gone from the file.
+    int RemoveValue(const char* section, const char* key) override;
+    int GetValueCount(const char* section) override;
+    // Key names in sorted order; null for an index out of range.
+    const char* GetValueName(const char* section, int index) override;
+    // Nonzero when copied with its NUL into `buffer` of `size` bytes; a value that does not fit
+    // is not copied (the buffer gets an empty string) and gives 0.
+    int CopyValue(const char* section, const char* key, char* buffer, int size) override;
+    int CopyValueName(const char* section, int index, char* buffer, int size) override;
+
+    // The text form, and back. parse gives false with "line N: ..." in `error`.
+    static std::string serialize(const Sections& sections);
+    static bool parse(const std::string& text, Sections& sections, std::string& error);
+
+  private:
+    // Re-reads the file under the folder's lock, applies `edit` and writes the result. `edit`
+    // returns false when it changed nothing (then nothing is written).
+    template <typename Edit>
+    bool commit(Edit edit);
+    template <typename Edit>
+    bool commitOnce(Edit& edit);
+    bool readFile(Sections& sections, bool& damaged);
+    bool writeFile(const Sections& sections);
+
+    std::string path_;
+    std::string error_;
+    Sections sections_;
+    int failedWrites_ = 0;
+};
+
+}  // namespace refhost

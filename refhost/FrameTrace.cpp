@@ -1,0 +1,134 @@
+#include "FrameTrace.h"
+
+#include <sys/time.h>
+
+#include <ctime>
+
+#include "RtuFrame.h"
+
+namespace refhost {
+
+namespace {
+
+unsigned word(const uint8_t* p) {
+    return (unsigned{p[0]} << 8) | p[1];
+}
+
+std::string num(unsigned value) {
+    return std::to_string(value);
+}
+
+std::string addrCount(const uint8_t* f) {
+    return "addr " + num(word(f + 2)) + ", count " + num(word(f + 4));
+}
+
+// The function-specific part of a bare frame of at least 4 bytes (CRC included).
+std::string body(const uint8_t* f, size_t n, bool fromMaster) {
+    const uint8_t fn = f[1];
+    const size_t payload = n - 2;  // without the CRC
+    if ((fn & rtu::ExceptionFlag) != 0 && !fromMaster) {
+        const uint8_t code = f[2];
+        const char* name = rtu::exceptionName(code);
+        return "exception " + num(code) + " (" + (name != nullptr ? name : "unknown") + ")";
+    }
+    switch (fn) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            if (fromMaster) {
+                return payload >= 6 ? addrCount(f) : "truncated";
+            }
+            return num(f[2]) + " bytes";
+        case 5:
+            if (payload < 6) {
+                return "truncated";
+            }
+            return "addr " + num(word(f + 2)) + ", " +
+                   (word(f + 4) == 0xFF00 ? "ON"
+                    : word(f + 4) == 0    ? "OFF"
+                                          : "invalid value");
+        case 6:
+            return payload >= 6 ? "addr " + num(word(f + 2)) + ", value " + num(word(f + 4))
+                                : "truncated";
+        case 8:
+            return payload >= 9 ? "new slave address " + num(f[8]) : "truncated";
+        case 16:
+            if (payload < 6) {
+                return "truncated";
+            }
+            if (fromMaster) {
+                return addrCount(f) + (payload >= 7 ? ", " + num(f[6]) + " bytes" : "");
+            }
+            return addrCount(f);
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+std::string FrameTrace::hex(const uint8_t* data, size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(length * 3);
+    for (size_t i = 0; i < length; ++i) {
+        if (i != 0) {
+            text += ' ';
+        }
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string FrameTrace::describe(const uint8_t* data, size_t length, bool fromMaster) {
+    const rtu::FrameView view = rtu::unwrap(data, length);
+    std::string text = view.wrapped ? "ISMG wrapper, " : "";
+    if (view.length < 4) {
+        return text + "too short for a frame";
+    }
+    const uint8_t* f = view.data;
+    const uint8_t fn = f[1] & static_cast<uint8_t>(~rtu::ExceptionFlag);
+    const char* name = rtu::functionName(fn);
+    text += "node " + num(f[0]) + ", fn " + num(fn);
+    if (name != nullptr) {
+        text += std::string(" ") + name;
+    }
+    const std::string detail = body(f, view.length, fromMaster);
+    if (!detail.empty()) {
+        text += ", " + detail;
+    }
+    if (rtu::crcOk(f, view.length)) {
+        text += ", CRC ok";
+    } else {
+        const uint16_t crc = rtu::crc16(f, view.length - 2);
+        const uint8_t want[2] = {static_cast<uint8_t>(crc & 0xFFU),
+                                 static_cast<uint8_t>(crc >> 8U)};
+        text += ", CRC bad (expected " + FrameTrace::hex(want, 2) + ")";
+    }
+    return text;
+}
+
+void FrameTrace::line(const std::string& text) {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    tm local{};
+    const time_t seconds = tv.tv_sec;
+    localtime_r(&seconds, &local);
+    std::fprintf(out_, "%02d:%02d:%02d.%06ld %s\n", local.tm_hour, local.tm_min, local.tm_sec,
+                 static_cast<long>(tv.tv_usec), text.c_str());
+    std::fflush(out_);
+}
+
+void FrameTrace::frame(const char* direction, const uint8_t* data, size_t length, bool fromMaster) {
+    std::string text = direction;
+    text.resize(5, ' ');
+    line(text + hex(data, length) + "  | " + describe(data, length, fromMaster));
+}
+
+void FrameTrace::note(const std::string& text) {
+    line(text);
+}
+
+}  // namespace refhost

@@ -1,0 +1,67 @@
+#include "TraceSerialPort.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace refhost {
+
+void* TraceSerialPort::ConvertTo(const char* name) {
+    return name != nullptr && std::strcmp(name, "ISerialPort") == 0 ? this : nullptr;
+}
+
+const char* TraceSerialPort::GetImpName() const {
+    return inner_.GetImpName();
+}
+
+int TraceSerialPort::GetImpVersion() const {
+    return inner_.GetImpVersion();
+}
+
+int TraceSerialPort::Setup(int baud, int parity, int dataBits, int stopBits, int mode) {
+    static const char* const parities[] = {"none", "even", "odd", "mark"};
+    static const char* const modes[] = {"RS-232", "RS-485", "RS-422"};
+    const int ok = inner_.Setup(baud, parity, dataBits, stopBits, mode);
+    trace_.note("SETUP " + name_ + " " + std::to_string(baud) + " baud, parity " +
+                (parity >= 0 && parity < 4 ? parities[parity] : "?") + ", " +
+                std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
+                " stop bits, " + (mode >= 0 && mode < 3 ? modes[mode] : "?") +
+                (ok != 0 ? "" : ": refused"));
+    return ok;
+}
+
+int TraceSerialPort::Drain(uint8_t* buffer, int size, int flags) {
+    // The caller usually passes no room at all; drain into our own buffer to see the bytes.
+    uint8_t seen[256];
+    const int n = inner_.Drain(seen, static_cast<int>(sizeof seen), flags);
+    if (n > 0) {
+        trace_.frame("DROP", seen, static_cast<size_t>(std::min<int>(n, sizeof seen)), false);
+        if (buffer != nullptr && size > 0) {
+            std::memcpy(buffer, seen, static_cast<size_t>(std::min({n, size, int{sizeof seen}})));
+        }
+    }
+    return n;
+}
+
+int TraceSerialPort::Send(const uint8_t* frame, int length, int flags) {
+    if (frame != nullptr && length > 0) {
+        trace_.frame("TX", frame, static_cast<size_t>(length), true);
+    }
+    return inner_.Send(frame, length, flags);
+}
+
+int TraceSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs,
+                             int* received, int flags) {
+    int count = 0;
+    const int ok = inner_.Receive(buffer, size, timeoutMs, interCharMs, &count, flags);
+    if (received != nullptr) {
+        *received = count;
+    }
+    if (ok != 0 && count > 0) {
+        trace_.frame("RX", buffer, static_cast<size_t>(count), false);
+    } else {
+        trace_.note("RX   nothing within " + std::to_string(timeoutMs) + " ms");
+    }
+    return ok;
+}
+
+}  // namespace refhost

@@ -1,0 +1,35 @@
+#pragma once
+// A serial port that reports its traffic to a FrameTrace. Only put in front of a port when a
+// trace is asked for, so an untraced line pays nothing.
+
+#include <string>
+
+#include "FrameTrace.h"
+#include "ISerialPort.h"
+
+namespace refhost {
+
+class TraceSerialPort final : public ISerialPort {
+  public:
+    TraceSerialPort(ISerialPort& inner, FrameTrace& trace, std::string name)
+        : inner_(inner), trace_(trace), name_(std::move(name)) {}
+
+    void* ConvertTo(const char* name) override;
+    const char* GetImpName() const override;
+    int GetImpVersion() const override;
+
+    int Setup(int baud, int parity, int dataBits, int stopBits, int mode) override;
+    int Drain(uint8_t* buffer, int size, int flags) override;
+    int Send(const uint8_t* frame, int length, int flags) override;
+    int Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs, int* received,
+                int flags) override;
+
+    ISerialPort& inner() { return inner_; }
+
+  private:
+    ISerialPort& inner_;
+    FrameTrace& trace_;
+    std::string name_;
+};
+
+}  // namespace refhost

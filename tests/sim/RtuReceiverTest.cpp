@@ -1,0 +1,89 @@
+// Splitting a byte stream into request frames: by recognising a complete request, or by the
+// silence after the last byte.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RtuReceiver.h"
+#include "SimTestSupport.h"
+
+using simtest::frame;
+using simtest::hex;
+using simtest::ismg;
+
+namespace {
+
+constexpr uint64_t Silence = 4000;
+
+std::vector<std::string> drain(sim::RtuReceiver& r) {
+    std::vector<std::string> out;
+    while (r.hasFrame()) {
+        out.push_back(hex(r.takeFrame().bytes));
+    }
+    return out;
+}
+
+// Feeds `stream` in pieces of `chunk` bytes, all at time 1000, and returns the frames that
+// are complete without waiting for silence.
+std::vector<std::string> feedInChunks(const std::vector<uint8_t>& stream, size_t chunk) {
+    sim::RtuReceiver r(Silence);
+    for (size_t at = 0; at < stream.size(); at += chunk) {
+        r.feed(stream.data() + at, std::min(chunk, stream.size() - at), 1000);
+    }
+    return drain(r);
+}
+
+TEST(RtuReceiver, CompleteRequestsEndAtOnceHoweverTheyArrive) {
+    const std::vector<uint8_t> requests[] = {
+        frame("01 03 00 00 00 0A"), frame("01 10 00 00 00 02 04 00 01 00 02"),
+        frame("0A 06 00 00 00 0D"),  // node 10, an ISMG wrapper byte inside
+        ismg("03 03 00 00 00 01"),  ismg("03 08 01 CC 02 62 00 01 05"),
+        frame("05 08 00 00 12 34"),
+    };
+    for (const auto& req : requests) {
+        for (size_t chunk : {size_t{1}, size_t{3}, req.size()}) {
+            EXPECT_EQ(feedInChunks(req, chunk), std::vector<std::string>{hex(req)})
+                << hex(req) << " in pieces of " << chunk;
+        }
+    }
+    // Two requests in one burst are two frames.
+    std::vector<uint8_t> burst = frame("01 03 00 00 00 01");
+    const std::vector<uint8_t> second = ismg("03 06 00 0E 00 05");
+    burst.insert(burst.end(), second.begin(), second.end());
+    EXPECT_EQ(feedInChunks(burst, burst.size()),
+              (std::vector<std::string>{hex(frame("01 03 00 00 00 01")), hex(second)}));
+}
+
+TEST(RtuReceiver, OtherBytesEndWithTheSilence) {
+    sim::RtuReceiver r(Silence);
+    EXPECT_FALSE(r.deadline());
+    const std::vector<uint8_t> unknown = frame("01 41 00");  // unknown function: any length
+    const std::vector<uint8_t> noise = simtest::bytes("01 03 00 00 00 0A C5");  // CRC cut off
+    r.feed(noise.data(), noise.size(), 1000);
+    EXPECT_EQ(*r.deadline(), 1000 + Silence);
+    r.poll(1000 + Silence - 1);
+    EXPECT_FALSE(r.hasFrame());
+    r.poll(1000 + Silence);
+    EXPECT_EQ(drain(r), std::vector<std::string>{hex(noise)});
+    EXPECT_FALSE(r.deadline());
+
+    // Bytes after a silence start a new frame even without a poll in between.
+    r.feed(noise.data(), 3, 20000);
+    r.feed(unknown.data(), unknown.size(), 20000 + Silence);
+    EXPECT_EQ(drain(r), (std::vector<std::string>{"01 03 00", hex(unknown)}));
+}
+
+TEST(RtuReceiver, FrameTimesAreThoseOfItsBytes) {
+    sim::RtuReceiver r(Silence);
+    const std::vector<uint8_t> req = frame("01 03 00 00 00 0A");
+    r.feed(req.data(), 2, 500);
+    r.feed(req.data() + 2, req.size() - 2, 1500);
+    ASSERT_TRUE(r.hasFrame());
+    const sim::ReceivedFrame f = r.takeFrame();
+    EXPECT_EQ(f.firstByteUs, 500u);
+    EXPECT_EQ(f.lastByteUs, 1500u);
+}
+
+}  // namespace
