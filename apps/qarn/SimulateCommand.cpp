@@ -183,8 +183,8 @@ class SimulateCommand final : public Command {
 
         sim::SlaveEngine engine(seed_);
         std::string devices;
-        for (const std::string& spec : slaves_) {
-            addSlave(engine, spec);
+        for (const std::string& slave : slaves_) {
+            addSlave(engine, slave);
         }
         for (const auto& [node, device] : engine.devices()) {
             devices += (devices.empty() ? "node " : ", node ") + std::to_string(node) + " " +
@@ -256,23 +256,23 @@ class SimulateCommand final : public Command {
         return ExitOk;
     }
 
-    static void addSlave(sim::SlaveEngine& engine, const std::string& spec) {
-        const size_t colon = spec.find(':');
-        const std::string nodeText = spec.substr(0, colon);
+    static void addSlave(sim::SlaveEngine& engine, const std::string& slave) {
+        const size_t colon = slave.find(':');
+        const std::string nodeText = slave.substr(0, colon);
         char* end = nullptr;
         errno = 0;
         const long node = std::strtol(nodeText.c_str(), &end, 10);
-        if (colon == std::string::npos || colon + 1 == spec.size() || nodeText.empty() ||
+        if (colon == std::string::npos || colon + 1 == slave.size() || nodeText.empty() ||
             *end != '\0' || errno != 0 || node < 1 || node > sim::MaxNode) {
-            throw UsageError("--slave " + spec + ": expected NODE:PROFILE with NODE 1.." +
+            throw UsageError("--slave " + slave + ": expected NODE:PROFILE with NODE 1.." +
                              std::to_string(sim::MaxNode));
         }
         try {
-            engine.addDevice(static_cast<uint8_t>(node), sim::loadProfile(spec.substr(colon + 1)));
+            engine.addDevice(static_cast<uint8_t>(node), sim::loadProfile(slave.substr(colon + 1)));
         } catch (const sim::ProfileError& e) {
             throw UsageError(e.what());
         } catch (const std::invalid_argument& e) {
-            throw UsageError("--slave " + spec + ": " + e.what());
+            throw UsageError("--slave " + slave + ": " + e.what());
         }
     }
 

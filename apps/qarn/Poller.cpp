@@ -1,0 +1,130 @@
+#include "Poller.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "Command.h"
+#include "IProtocol.h"
+#include "Session.h"
+
+namespace qarn {
+
+namespace {
+
+std::atomic<bool> stopFlag{false};
+
+extern "C" void raiseStopFlag(int) {
+    stopFlag = true;
+}
+
+constexpr int StopSignals[] = {SIGINT, SIGTERM};
+constexpr size_t StopSignalCount = sizeof StopSignals / sizeof StopSignals[0];
+
+// Sleeps until `until`, in short steps so that a stop request is seen soon.
+void sleepUntil(std::chrono::steady_clock::time_point until) {
+    constexpr auto step = std::chrono::milliseconds(20);
+    for (auto now = std::chrono::steady_clock::now(); now < until && !stopFlag;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(until - now, step));
+    }
+}
+
+}  // namespace
+
+struct StopOnSignal::Saved {
+    struct sigaction previous[StopSignalCount];
+};
+
+StopOnSignal::StopOnSignal() : saved_(std::make_unique<Saved>()) {
+    stopFlag = false;
+    struct sigaction action {};
+    action.sa_handler = raiseStopFlag;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < StopSignalCount; ++i) {
+        sigaction(StopSignals[i], &action, &saved_->previous[i]);
+    }
+}
+
+StopOnSignal::~StopOnSignal() {
+    for (size_t i = 0; i < StopSignalCount; ++i) {
+        sigaction(StopSignals[i], &saved_->previous[i], nullptr);
+    }
+}
+
+bool StopOnSignal::stopRequested() {
+    return stopFlag;
+}
+
+Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs) {
+    std::vector<const ITag*> tags;
+    for (const TagSpec& spec : specs) {
+        try {
+            handles_.push_back(std::make_unique<TagHandle>(session, protocol, spec.address));
+        } catch (const Failure& e) {
+            throw Failure(spec.origin + " " + spec.name + ": " + e.what());
+        }
+        tags.push_back(&handles_.back()->tag());
+        polled_.push_back(PolledTag{spec.name, spec.address, handles_.back()->type()});
+    }
+    // GetNodeID came with the fourth version of the interface.
+    auto* planned = static_cast<IProtocol4*>(protocol.ConvertTo("IProtocol4"));
+    if (planned == nullptr) {
+        throw Failure("the plug-in's protocol does not offer IProtocol4, which planning needs");
+    }
+    ScanHooks hooks;
+    hooks.beforeRead = [&session] { session.clearPortError(); };
+    hooks.errorText = [&session] { return session.lastErrorText(); };
+    hooks.stopRequested = [] { return stopFlag.load(); };
+    scan_ = std::make_unique<Scan>(*planned, std::move(tags), std::move(hooks));
+}
+
+// The tags go before the session that made them.
+Poller::~Poller() {
+    scan_.reset();
+    handles_.clear();
+}
+
+CycleSummary Poller::run(const PollSettings& settings, std::ostream& out) {
+    const std::unique_ptr<PollOutput> output =
+        makePollOutput(settings.format, out, polled_, settings.live, settings.width);
+    CycleSummary last;
+    auto next = std::chrono::steady_clock::now();
+    for (unsigned long n = 1; settings.count == 0 || n <= settings.count; ++n) {
+        if (n > 1) {
+            sleepUntil(next);
+        }
+        if (stopFlag) {
+            break;
+        }
+        next += settings.interval;
+        CycleInfo info{n, settings.count, std::chrono::system_clock::now()};
+        const CycleSummary summary = scan_->runCycle();
+        if (!summary.complete) {
+            break;
+        }
+        output->cycle(info, scan_->results(), summary);
+        last = summary;
+        // A cycle longer than the interval starts the next one at once, not a burst of them.
+        next = std::max(next, std::chrono::steady_clock::now());
+    }
+    return last;
+}
+
+int terminalWidth() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+bool stdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+}  // namespace qarn

@@ -1,0 +1,73 @@
+#pragma once
+// The polling loop that `qarn poll` and `qarn demo` share: named tags created on the session's
+// protocol, one planned scan over them, cycles at a fixed interval until a count is reached or
+// a signal asks to stop, each cycle handed to an output.
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "PollOutput.h"
+#include "Scan.h"
+#include "TagList.h"
+#include "TagValue.h"
+
+class IProtocol;
+
+namespace qarn {
+
+class Session;
+
+// While it lives, SIGINT and SIGTERM only raise stopRequested(); the previous handlers come back
+// afterwards. One at a time.
+class StopOnSignal {
+  public:
+    StopOnSignal();
+    ~StopOnSignal();
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+    static bool stopRequested();
+
+  private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
+
+struct PollSettings {
+    unsigned long count = 0;                   // cycles; 0 until stopped
+    std::chrono::milliseconds interval{1000};  // from the start of one cycle to the next
+    PollFormat format = PollFormat::Table;
+    bool live = false;  // redraw the table in place
+    int width = 0;      // terminal columns, 0 for no limit
+};
+
+class Poller {
+  public:
+    // Creates every tag on `protocol`, the session's (configured; started before run()). Throws
+    // Failure naming the tag that the plug-in refuses, with its reason.
+    Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs);
+    ~Poller();
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+
+    const Scan& scan() const { return *scan_; }
+    const std::vector<PolledTag>& tags() const { return polled_; }
+
+    // Polls until `settings.count` cycles are done or StopOnSignal::stopRequested(). Returns the
+    // summary of the last complete cycle (complete false when none completed).
+    CycleSummary run(const PollSettings& settings, std::ostream& out);
+
+  private:
+    std::vector<std::unique_ptr<TagHandle>> handles_;
+    std::vector<PolledTag> polled_;
+    std::unique_ptr<Scan> scan_;
+};
+
+// The columns of the terminal on standard output; 0 when it is none.
+int terminalWidth();
+bool stdoutIsTerminal();
+
+}  // namespace qarn

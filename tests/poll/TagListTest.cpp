@@ -1,0 +1,164 @@
+// Tag lists as a user writes them in a file or on the command line, and the table that poll
+// draws on a terminal.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Command.h"
+#include "DemoTags.h"
+#include "HostTypes.h"
+#include "PollOutput.h"
+#include "TagList.h"
+
+namespace {
+
+using qarn::TagSpec;
+
+std::vector<TagSpec> parse(const std::string& text) {
+    std::istringstream in(text);
+    return qarn::parseTagList(in, "list");
+}
+
+std::string usageError(const std::string& text) {
+    try {
+        parse(text);
+    } catch (const qarn::UsageError& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+TEST(TagList, NamesAddressesAndComments) {
+    const std::vector<TagSpec> tags = parse(
+        "# meter\n"
+        "\n"
+        "volts   1?IREG?300001?int(swap2,swap4)   # 0.1 V\n"
+        "\tfreq\t1?IREG?300032?unsignedShort\r\n"
+        "1?HREG?400001?short\n"
+        "spaced 2 ? HREG ? 400003 ? short\n"
+        "   # indented comment\n");
+    ASSERT_EQ(tags.size(), 4U);
+    const struct {
+        const char* name;
+        const char* address;
+        const char* origin;
+    } expected[] = {
+        {"volts", "1?IREG?300001?int(swap2,swap4)", "list:3"},
+        {"freq", "1?IREG?300032?unsignedShort", "list:4"},
+        {"1?HREG?400001?short", "1?HREG?400001?short", "list:5"},
+        {"spaced", "2 ? HREG ? 400003 ? short", "list:6"},
+    };
+    for (size_t i = 0; i < tags.size(); ++i) {
+        EXPECT_EQ(tags[i].name, expected[i].name);
+        EXPECT_EQ(tags[i].address, expected[i].address);
+        EXPECT_EQ(tags[i].origin, expected[i].origin);
+    }
+}
+
+TEST(TagList, BadLinesAreReportedWithTheirPlace) {
+    EXPECT_EQ(usageError("a 1?HREG?400001?short\nvolts # no address\n"),
+              "list:2: 'volts' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");
+    EXPECT_EQ(usageError("lonely\n"),
+              "list:1: 'lonely' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");
+    EXPECT_EQ(usageError("# nothing but comments\n\n"), "(accepted)");
+}
+
+TEST(TagList, CommandLineArguments) {
+    const struct {
+        const char* argument;
+        const char* name;
+        const char* address;
+    } cases[] = {
+        {"1?HREG?400001?short", "1?HREG?400001?short", "1?HREG?400001?short"},
+        {"volts=1?IREG?300001?int", "volts", "1?IREG?300001?int"},
+        {" v = 1?IREG?300001?int ", "v", "1?IREG?300001?int"},
+    };
+    for (const auto& c : cases) {
+        const TagSpec t = qarn::parseTagArgument(c.argument, 3);
+        EXPECT_EQ(t.name, c.name) << c.argument;
+        EXPECT_EQ(t.address, c.address) << c.argument;
+        EXPECT_EQ(t.origin, "argument 3");
+    }
+    for (const char* bad : {"=1?HREG?400001?short", "v=", "  "}) {
+        EXPECT_THROW(qarn::parseTagArgument(bad, 1), qarn::UsageError) << bad;
+    }
+}
+
+TEST(TagList, NamesMustBeUniqueAndTheListNotEmpty) {
+    std::vector<TagSpec> tags = parse("a 1?HREG?400001?short\nb 1?HREG?400002?short\n");
+    EXPECT_NO_THROW(qarn::checkTagNames(tags));
+    tags.push_back(qarn::parseTagArgument("a=1?HREG?400009?short", 1));
+    try {
+        qarn::checkTagNames(tags);
+        ADD_FAILURE() << "a name used twice was accepted";
+    } catch (const qarn::UsageError& e) {
+        EXPECT_STREQ(e.what(), "argument 1: the name 'a' is already used at list:1");
+    }
+    EXPECT_THROW(qarn::checkTagNames({}), qarn::UsageError);
+}
+
+TEST(TagList, BundledDemoListParses) {
+    std::istringstream in(qarn::DemoTagList);
+    const std::vector<TagSpec> tags = qarn::parseTagList(in, "demo.tags");
+    EXPECT_NO_THROW(qarn::checkTagNames(tags));
+    EXPECT_GE(tags.size(), 10U);
+}
+
+// Three tags, one failed, through the table.
+TEST(PollTable, ShowsEachTagOnceAndRedrawsInPlaceOnATerminal) {
+    const std::vector<qarn::PolledTag> tags = {
+        {"volts", "1?IREG?300001?short", qarn::ValueType{ICU_SHORT, 2, ICU_NONE}},
+        {"bits", "2?INP?100001?boolean-2", qarn::ValueType{ICU_BOOLEAN_ARRAY, 2, ICU_BOOLEAN}},
+        {"1?NO?0?unsignedByte", "1?NO?0?unsignedByte",
+         qarn::ValueType{ICU_UNSIGNED_BYTE, 1, ICU_NONE}}};
+    std::vector<qarn::TagResult> results(3);
+    results[0].ok = true;
+    results[0].value = {0xFE, 0xFF};
+    results[1].code = -6;
+    results[1].text = "Exception: Illegal data address";
+    results[2].ok = true;
+    results[2].value = {7};
+    qarn::CycleSummary summary;
+    summary.complete = true;
+    summary.requests = 2;
+    summary.failedRequests = 1;
+    summary.failedTags = 1;
+    summary.elapsed = std::chrono::microseconds(12345);
+    const auto draw = [&](bool live, int width, int cycles) {
+        std::ostringstream out;
+        auto table = qarn::makePollOutput(qarn::PollFormat::Table, out, tags, live, width);
+        for (int i = 0; i < cycles; ++i) {
+            table->cycle(qarn::CycleInfo{4, 10, std::chrono::system_clock::now()}, results,
+                         summary);
+        }
+        return out.str();
+    };
+
+    const std::string plain = draw(false, 0, 1);
+    const size_t last =
+        plain.find("cycle 4/10: 2 requests, 1 failed, 1 tag in error, 12.3 ms, at ");
+    EXPECT_EQ(plain.substr(0, last),
+              "NAME                 TAG                     VALUE\n"
+              "volts                1?IREG?300001?short     -2\n"
+              "bits                 2?INP?100001?boolean-2  error -6: Exception: Illegal data "
+              "address\n"
+              "1?NO?0?unsignedByte                          7\n");
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos);
+
+    // The second cycle goes back over the five lines of the first and clears them.
+    const std::string live = draw(true, 0, 2);
+    const size_t redraw = live.find("\x1b[5F\x1b[J");
+    ASSERT_NE(redraw, std::string::npos) << live;
+    EXPECT_EQ(live.substr(redraw + 7, 100), live.substr(0, 100));
+    // Lines are cut to the terminal's width, so that none wraps.
+    std::istringstream rows(draw(true, 30, 1));
+    for (std::string row; std::getline(rows, row);) {
+        EXPECT_LE(row.size(), 29U) << row;
+    }
+}
+
+}  // namespace
