@@ -188,13 +188,19 @@ bool TagBase::DoConversion(uint8_t* data, const char* name, bool toDevice) const
         return true;
     }
     if (std::strcmp(name, "bcd") == 0) {
-        // Elements longer than 4 bytes (and object, which has no element length) are not packed
-        // decimal in either direction.
+        // Object has no element length to count elements by.
         const int length = GetBasicLength(this);
-        if (length <= 0 || length > MaxBcdBytes) {
+        if (length <= 0) {
             return false;
         }
         const int count = n / length;
+        if (count <= 0) {
+            return true;
+        }
+        // Elements longer than 4 bytes are not packed decimal in either direction.
+        if (length > MaxBcdBytes) {
+            return false;
+        }
         for (int i = 0; i < count; ++i) {
             uint8_t* element = data + i * length;
             if (!(toDevice ? binaryToBcd(element, length) : bcdToBinary(element, length))) {

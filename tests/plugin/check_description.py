@@ -104,8 +104,9 @@ def attributes(element, *names):
 
 
 def text(element):
-    # List choices and model references follow the key on the next lines.
-    return (element.text or "").strip()
+    # All of the element's own text, also around its children: list choices and model
+    # references must not add line breaks or indentation to the name a tool reads.
+    return (element.text or "") + "".join(child.tail or "" for child in element)
 
 
 class DocumentTest(unittest.TestCase):

@@ -200,6 +200,11 @@ TEST(Conversions, DirectConversionCases) {
     EXPECT_TRUE(empty.DoConversion(&b, "swap8", true));
     EXPECT_TRUE(empty.DoConversion(&b, "bcd", false));
     EXPECT_EQ(b, 1);
+    // No element at all: even elements too wide for packed decimal leave nothing to fail on.
+    const TestTag noDoubles = makeTag("double-");
+    EXPECT_TRUE(noDoubles.DoConversion(&b, "bcd", true));
+    EXPECT_TRUE(noDoubles.DoConversion(&b, "bcd", false));
+    EXPECT_EQ(b, 1);
     // A failed element keeps those converted before it.
     const TestTag pair = makeTag("unsignedByte-2");
     uint8_t data[2] = {0x42, 0x4F};
