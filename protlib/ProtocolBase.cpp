@@ -106,24 +106,35 @@ bool ProtocolBase::WriteBlock(const ITag*, const uint8_t*, int) {
     return false;
 }
 
-bool ProtocolBase::readArrayItem(const ITag* tag, int index, uint8_t* item) {
+namespace {
+
+// Checks the element index and reads the whole array through the virtual Read; the element
+// sits at index * itemLength of `whole`.
+bool readWholeArray(ProtocolBase& protocol, const ITag* tag, int index,
+                    WorkBuffer<LocalArraySize>& whole, int& itemLength) {
     if (tag->GetItemType() == ICU_NONE) {
-        SetError(-1, "accessing an array item where the tag is not array");
+        protocol.SetError(-1, "accessing an array item where the tag is not array");
         return false;
     }
-    const int itemLength = GetBasicLength(tag);
-    const int varLength = tag->GetVarLength();
+    itemLength = GetBasicLength(tag);
     // The second test keeps the copy inside the value whatever the tag's lengths claim.
-    if (index < 0 || index >= GetItemCount(tag) || (index + 1) * itemLength > varLength) {
-        SetError(-1, "accessing array item out of range");
+    if (index < 0 || index >= GetItemCount(tag) || (index + 1) * itemLength > tag->GetVarLength()) {
+        protocol.SetError(-1, "accessing array item out of range");
         return false;
     }
-    WorkBuffer<LocalArraySize> whole(varLength);
     if (!whole.ok()) {
-        SetError(0, BufferErrorText);
+        protocol.SetError(0, BufferErrorText);
         return false;
     }
-    if (!Read(tag, whole.data())) {
+    return protocol.Read(tag, whole.data());
+}
+
+}  // namespace
+
+bool ProtocolBase::readArrayItem(const ITag* tag, int index, uint8_t* item) {
+    WorkBuffer<LocalArraySize> whole(tag->GetVarLength());
+    int itemLength = 0;
+    if (!readWholeArray(*this, tag, index, whole, itemLength)) {
         return false;
     }
     std::memcpy(item, whole.data() + index * itemLength, static_cast<size_t>(itemLength));
@@ -131,23 +142,10 @@ bool ProtocolBase::readArrayItem(const ITag* tag, int index, uint8_t* item) {
 }
 
 bool ProtocolBase::writeArrayItem(const ITag* tag, int index, const uint8_t* item) {
-    if (tag->GetItemType() == ICU_NONE) {
-        SetError(-1, "accessing an array item where the tag is not array");
-        return false;
-    }
-    const int itemLength = GetBasicLength(tag);
-    const int varLength = tag->GetVarLength();
-    if (index < 0 || index >= GetItemCount(tag) || (index + 1) * itemLength > varLength) {
-        SetError(-1, "accessing array item out of range");
-        return false;
-    }
-    WorkBuffer<LocalArraySize> whole(varLength);
-    if (!whole.ok()) {
-        SetError(0, BufferErrorText);
-        return false;
-    }
+    WorkBuffer<LocalArraySize> whole(tag->GetVarLength());
+    int itemLength = 0;
     // The host addresses one element; the device is written as a whole array.
-    if (!Read(tag, whole.data())) {
+    if (!readWholeArray(*this, tag, index, whole, itemLength)) {
         return false;
     }
     std::memcpy(whole.data() + index * itemLength, item, static_cast<size_t>(itemLength));

@@ -7,24 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "ValueCodec.h"
 
 namespace qarn {
 
 namespace {
-
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (const char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
 
 std::string cycleText(const CycleInfo& info) {
     std::string text = "cycle " + std::to_string(info.number);

@@ -14,20 +14,6 @@ namespace qarn {
 
 namespace {
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (const char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
-
 class ReadCommand final : public Command {
   public:
     const char* name() const override { return "read"; }

@@ -611,4 +611,18 @@ bool encodeValue(const ValueType& type, const std::string& text, std::vector<uin
     return false;
 }
 
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string out = "\"";
+    for (const char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
 }  // namespace qarn

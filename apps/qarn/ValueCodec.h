@@ -52,6 +52,8 @@ DecodedValue decodeValue(const ValueType& type, const uint8_t* value, size_t siz
 std::string toText(const DecodedValue& value, bool hex);
 // The integers in hex as a comma list ("0x1234,0x0001"); empty for other values.
 std::string hexText(const DecodedValue& value);
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text);
 // JSON form: numbers, booleans, strings, lists; with `hex`, integers as hex strings in "hex".
 nlohmann::json toJson(const DecodedValue& value);
 nlohmann::json hexJson(const DecodedValue& value);
