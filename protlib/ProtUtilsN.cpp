@@ -168,7 +168,9 @@ int GetVersion() {
 }
 
 int GetLenOfBits(int startBit, int count) {
-    return (startBit + count - 1) / 8 - startBit / 8 + 1;
+    // In 64 bits: a start bit and a count near the top of int overflow their sum.
+    const long long last = static_cast<long long>(startBit) + count - 1;
+    return static_cast<int>(last / 8 - startBit / 8 + 1);
 }
 
 int getStartingBit(const ITag* tag) {
@@ -180,8 +182,11 @@ int getStartingBit(const ITag* tag) {
 }
 
 int getEndingBit(const ITag* tag) {
-    const int start = getStartingBit(tag);
-    return IsBitType(tag) ? start + tag->GetVarLength() : start + 8 * tag->PackedLen();
+    const long long start = getStartingBit(tag);
+    const long long end =
+        IsBitType(tag) ? start + tag->GetVarLength() : start + 8LL * tag->PackedLen();
+    // Tags of 256 MB and more end beyond int; they end at its top.
+    return end > INT_MAX ? INT_MAX : static_cast<int>(end);
 }
 
 void UnpackBits(uint8_t* dst, const uint8_t* src, int startBit, int count) {
