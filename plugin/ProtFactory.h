@@ -36,8 +36,6 @@ class ProtModule : public IProtModule {
     void Close() override;
     const char* GetLastError() const override;
 
-    int getUseCount() const { return useCount; }
-
   private:
     void releaseAll();
 

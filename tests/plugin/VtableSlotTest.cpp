@@ -1,16 +1,13 @@
 // The built plug-in file is loaded from disk and every call into it goes through the raw table of
 // virtual functions by slot number, never through one of our declarations: this is how the host
-// reaches it, so it proves the binary slot order independently of our headers.
-//
-// Layout (Itanium C++ ABI, as GCC uses it on x86-64 and on 32-bit ARM EABI): an object starts
-// with a pointer to its table; a virtual destructor takes two entries (complete and deleting);
-// `this` is passed as the first argument. The interface factory has no destructor entries.
+// reaches it. Itanium C++ ABI (GCC on x86-64 and ARM EABI): an object starts with a pointer to its
+// table, a virtual destructor takes two entries, `this` is the first argument. The interface
+// factory has no destructor entries.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,36 +18,34 @@ namespace {
 using qarntest::RecordingHost;
 using Op = RecordingHost::Op;
 
-// Interface factory.
-constexpr int kCreateInterface = 0;
-constexpr int kReleaseInterface = 1;
-// Every object derived from the interface root: two destructor entries, then these.
-constexpr int kConvertTo = 2;
-constexpr int kGetImpName = 3;
-constexpr int kGetImpVersion = 4;
-// Module.
-constexpr int kInit = 5;
-constexpr int kClose = 6;
-constexpr int kGetLastError = 7;
-// Protocol factory.
-constexpr int kCreateProtocol = 5;
-constexpr int kDeleteProtocol = 6;
+// Interface factory; then every interface object: two destructor entries, the three of the
+// interface root, then the module's or the protocol factory's own.
+enum { CreateInterface, ReleaseInterface };
+enum { ConvertTo = 2, GetImpName, GetImpVersion, Init, Close, GetLastError };
+enum { CreateProtocol = 5, DeleteProtocol };
 
 template <typename R, typename... Args>
-R callSlot(void* object, int slot, Args... args) {
+R call(void* object, int slot, Args... args) {
     using Function = R (*)(void*, Args...);
     const Function* table = nullptr;
     std::memcpy(&table, object, sizeof table);
     return table[slot](object, args...);
 }
 
-const std::vector<std::string> kCloseOrder = {
+const std::vector<std::string> CloseOrder = {
     "IFastTimer",  "ISmux",          "IDriverInterface", "IDiag",     "IPermanentStorage",
     "IMultiTask2", "ISerialFactory", "ISocketFactory",   "ICDSBuffer"};
 
 class PluginSlotTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { load(); }
+    void TearDown() override {
+        if (library != nullptr) {
+            unload();
+        }
+    }
+    // A freshly loaded library: its module starts uninitialised.
+    void load() {
         library = dlopen(QARN_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library, nullptr) << dlerror();
         void* entry = dlsym(library, "GetInterfaceFactory");
@@ -58,141 +53,93 @@ class PluginSlotTest : public ::testing::Test {
         void* (*getInterfaceFactory)() = nullptr;
         std::memcpy(&getInterfaceFactory, &entry, sizeof entry);
         factory = getInterfaceFactory();
-        ASSERT_NE(factory, nullptr);
-    }
-    // Each test gets a freshly loaded library, so the module starts uninitialised.
-    void TearDown() override {
-        if (library != nullptr) {
-            unload();
-        }
     }
     void unload() {
         EXPECT_EQ(dlclose(library), 0) << dlerror();
         library = nullptr;
     }
-
-    void* create(const char* name) { return callSlot<void*>(factory, kCreateInterface, name); }
-    // The host factory as the plug-in receives it.
-    void* hostFactory() { return static_cast<IInterfaceFactory*>(&host); }
+    void* create(const char* name) { return call<void*>(factory, CreateInterface, name); }
 
     RecordingHost host;  // outlives the library, which may give services back when unloaded
+    IInterfaceFactory* hostFactory = &host;
     void* library = nullptr;
     void* factory = nullptr;
 };
 
-TEST_F(PluginSlotTest, InterfaceFactoryCreatesInSlot0AndReleasesInSlot1) {
+TEST_F(PluginSlotTest, InterfaceFactoryAndIdentitySlots) {
+    for (const char* refused : {"IProtocol", "protmodule", "IProtModule ", " IProtModule",
+                                "IProtModule2", "ProtFactoryInDLL", "IInterface", ""}) {
+        EXPECT_EQ(create(refused), nullptr) << '"' << refused << '"';
+    }
+    EXPECT_EQ(create(nullptr), nullptr);
+    // name, other name, a name it must refuse, implementation name
+    const char* const objects[][4] = {
+        {"IProtModule", "ProtModule", "IProtocolFactory", "ProtModule"},
+        {"IProtocolFactory", "ProtocolFactory", "IProtModule", "ProtFactoryInDLL"}};
+    for (const auto& [name, alias, foreign, impName] : objects) {
+        void* object = create(name);
+        ASSERT_NE(object, nullptr) << name;
+        EXPECT_EQ(create(alias), object);
+        call<void>(factory, ReleaseInterface, object);  // hands nothing back, destroys nothing
+        EXPECT_EQ(create(name), object);
+        EXPECT_EQ(call<void*>(object, ConvertTo, name), object);
+        EXPECT_EQ(call<void*>(object, ConvertTo, alias), object);
+        EXPECT_EQ(call<void*>(object, ConvertTo, foreign), nullptr);
+        EXPECT_STREQ(call<const char*>(object, GetImpName), impName);
+        EXPECT_EQ(call<int>(object, GetImpVersion), 100);
+    }
+    EXPECT_NE(create("IProtModule"), create("IProtocolFactory"));
+}
+
+TEST_F(PluginSlotTest, ModuleInitCloseAndLastErrorSlots) {
     void* module = create("IProtModule");
-    void* protocolFactory = create("IProtocolFactory");
-    ASSERT_NE(module, nullptr);
-    ASSERT_NE(protocolFactory, nullptr);
-    EXPECT_NE(module, protocolFactory);
-    EXPECT_EQ(create("ProtModule"), module);
-    EXPECT_EQ(create("ProtocolFactory"), protocolFactory);
-    EXPECT_EQ(create("IProtocol"), nullptr);
-
-    callSlot<void>(factory, kReleaseInterface, module);
-    EXPECT_EQ(create("IProtModule"), module);
-    EXPECT_STREQ(callSlot<const char*>(module, kGetImpName), "ProtModule");
-}
-
-struct IdentityCase {
-    const char* name;
-    const char* alias;
-    const char* foreign;
-    const char* impName;
-};
-
-void PrintTo(const IdentityCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class IdentitySlotTest : public PluginSlotTest,
-                         public ::testing::WithParamInterface<IdentityCase> {};
-
-TEST_P(IdentitySlotTest, ConvertToImpNameAndVersionFollowTheDestructorPair) {
-    const IdentityCase& c = GetParam();
-    void* object = create(c.name);
-    ASSERT_NE(object, nullptr);
-    EXPECT_EQ(callSlot<void*>(object, kConvertTo, c.name), object);
-    EXPECT_EQ(callSlot<void*>(object, kConvertTo, c.alias), object);
-    EXPECT_EQ(callSlot<void*>(object, kConvertTo, c.foreign), nullptr);
-    EXPECT_STREQ(callSlot<const char*>(object, kGetImpName), c.impName);
-    EXPECT_EQ(callSlot<int>(object, kGetImpVersion), 100);
-}
-
-INSTANTIATE_TEST_SUITE_P(Objects, IdentitySlotTest,
-                         ::testing::Values(IdentityCase{"IProtModule", "ProtModule",
-                                                        "IProtocolFactory", "ProtModule"},
-                                           IdentityCase{"IProtocolFactory", "ProtocolFactory",
-                                                        "IProtModule", "ProtFactoryInDLL"}));
-
-TEST_F(PluginSlotTest, ModuleInitsInSlot5ClosesInSlot6AndReportsInSlot7) {
-    void* module = create("IProtModule");
-    ASSERT_NE(module, nullptr);
     host.withhold("IMultiTask2");
-    EXPECT_FALSE(callSlot<bool>(module, kInit, hostFactory()));
-    EXPECT_STREQ(callSlot<const char*>(module, kGetLastError), "IMultiTask2 not created");
-
+    EXPECT_FALSE(call<bool>(module, Init, hostFactory));
+    EXPECT_STREQ(call<const char*>(module, GetLastError), "IMultiTask2 not created");
     host.deliver("IMultiTask2");
     host.clearCalls();
-    EXPECT_TRUE(callSlot<bool>(module, kInit, hostFactory()));
+    EXPECT_TRUE(call<bool>(module, Init, hostFactory));
     EXPECT_EQ(host.names(Op::Create), RecordingHost::serviceNames());
-
     host.clearCalls();
-    callSlot<void>(module, kClose);
-    EXPECT_EQ(host.names(Op::Release), kCloseOrder);
+    call<void>(module, Close);
+    EXPECT_EQ(host.names(Op::Release), CloseOrder);
     host.clearCalls();
-    callSlot<void>(module, kClose);
+    call<void>(module, Close);
     EXPECT_TRUE(host.calls().empty());
 }
 
-TEST_F(PluginSlotTest, ProtocolFactoryRefusesUnknownNamesInSlot5) {
+TEST_F(PluginSlotTest, ProtocolFactoryCreatesByExactNameAndDeletes) {
     void* protocolFactory = create("IProtocolFactory");
-    ASSERT_NE(protocolFactory, nullptr);
-    EXPECT_EQ(callSlot<void*>(protocolFactory, kCreateProtocol, "qarn"), nullptr);
-    EXPECT_EQ(callSlot<void*>(protocolFactory, kCreateProtocol, "QARN "), nullptr);
-    callSlot<void>(protocolFactory, kDeleteProtocol, static_cast<void*>(nullptr));
-}
-
-TEST_F(PluginSlotTest, ProtocolFactoryCreatesInSlot5AndDeletesInSlot6) {
-    void* protocolFactory = create("IProtocolFactory");
-    ASSERT_NE(protocolFactory, nullptr);
-    void* first = callSlot<void*>(protocolFactory, kCreateProtocol, "QARN");
-    void* second = callSlot<void*>(protocolFactory, kCreateProtocol, "QARN");
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first, second);
-    EXPECT_STREQ(callSlot<const char*>(first, kGetImpName), "Protocol_QARN");
-    EXPECT_EQ(callSlot<void*>(first, kConvertTo, "IProtocol"), first);
-    callSlot<void>(protocolFactory, kDeleteProtocol, first);
-    EXPECT_STREQ(callSlot<const char*>(second, kGetImpName), "Protocol_QARN");
-    callSlot<void>(protocolFactory, kDeleteProtocol, second);
-}
-
-struct UnloadCase {
-    int inits;
-    std::vector<std::string> released;
-};
-
-void PrintTo(const UnloadCase& c, std::ostream* out) {
-    *out << c.inits << " Init calls";
-}
-
-class UnloadTest : public PluginSlotTest, public ::testing::WithParamInterface<UnloadCase> {};
-
-TEST_P(UnloadTest, UnloadingGivesServicesBackOnlyAtUseCountOne) {
-    void* module = create("IProtModule");
-    ASSERT_NE(module, nullptr);
-    for (int i = 0; i < GetParam().inits; ++i) {
-        EXPECT_TRUE(callSlot<bool>(module, kInit, hostFactory()));
+    for (const char* refused :
+         {"qarn", "Qarn", "QARN ", " QARN", "QAR", "QARNQ", "", "IProtocol"}) {
+        EXPECT_EQ(call<void*>(protocolFactory, CreateProtocol, refused), nullptr) << refused;
     }
-    host.clearCalls();
-    unload();
-    EXPECT_EQ(host.names(Op::Release), GetParam().released);
+    EXPECT_EQ(call<void*>(protocolFactory, CreateProtocol, static_cast<const char*>(nullptr)),
+              nullptr);
+    void* first = call<void*>(protocolFactory, CreateProtocol, "QARN");
+    void* second = call<void*>(protocolFactory, CreateProtocol, "QARN");
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(call<void*>(first, ConvertTo, "IProtocol"), first);
+    call<void>(protocolFactory, DeleteProtocol, first);
+    EXPECT_STREQ(call<const char*>(second, GetImpName), "Protocol_QARN");
+    call<void>(protocolFactory, DeleteProtocol, second);
+    call<void>(protocolFactory, DeleteProtocol, static_cast<void*>(nullptr));
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, UnloadTest,
-                         ::testing::Values(UnloadCase{0, {}}, UnloadCase{1, kCloseOrder},
-                                           UnloadCase{2, {}}));
+TEST_F(PluginSlotTest, UnloadingGivesServicesBackOnlyAtUseCountOne) {
+    for (int inits : {0, 1, 2}) {
+        if (library == nullptr) {
+            load();
+        }
+        for (int i = 0; i < inits; ++i) {
+            EXPECT_TRUE(call<bool>(create("IProtModule"), Init, hostFactory));
+        }
+        host.clearCalls();
+        unload();
+        EXPECT_EQ(host.names(Op::Release), inits == 1 ? CloseOrder : std::vector<std::string>{})
+            << inits << " Init calls";
+    }
+}
 
 }  // namespace

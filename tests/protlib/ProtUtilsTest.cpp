@@ -1,61 +1,43 @@
-// Data types, bit streams and string helpers.
+// Data types, bit streams and string helpers. Unpacking and packing bits is shown through the bit
+// tags of the conversion tests.
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <tuple>
 
-#include "ProtUtilsN.h"
 #include "TestDriver.h"
+
+namespace {
 
 using namespace ProtUtilsN;
 using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 
-TEST(DataTypes, LengthsAndFlagsOutsideTheFixedRows) {
+TEST(DataTypes, LengthsFlagsAndItemCounts) {
     for (int t : {0, -1, 25, 26, 27, 28}) {
         EXPECT_EQ(GetDataLength(static_cast<ICU_Type>(t)), 0) << t;
     }
     EXPECT_EQ(GetDataLength(ICU_TIME), 10);
-    EXPECT_EQ(GetDataLength(ICU_INT64), 8);
-    EXPECT_EQ(GetTypeFlag(ICU_OBJECT), 0x4000000);
     EXPECT_EQ(GetTypeFlag(ICU_NONE), 0);
     EXPECT_EQ(GetTypeFlag(static_cast<ICU_Type>(28)), 0);
-    // Every row's flag is its own bit in a type mask; rows are indexed by value.
-    for (int i = 0; i < DataTypeCount; ++i) {
-        EXPECT_EQ(DataTypes[i].type, i + 1);
-        EXPECT_EQ(GetTypeFlag(DataTypes[i].type), 1 << i);
+    for (int t = 1; t <= DataTypeCount; ++t) {  // every type has its own bit in a mask
+        EXPECT_EQ(GetTypeFlag(static_cast<ICU_Type>(t)), 1 << (t - 1));
+        EXPECT_EQ(IsBitType(static_cast<ICU_Type>(t)), t == 1 || t == 13);
     }
-    EXPECT_TRUE(IsBitType(ICU_BOOLEAN));
-    EXPECT_TRUE(IsBitType(ICU_BOOLEAN_ARRAY));
-    EXPECT_FALSE(IsBitType(ICU_UNSIGNED_BYTE));
-}
-
-TEST(DataTypes, ItemCountsAndBasicTypes) {
     EXPECT_EQ(GetItemCount(20, ICU_NONE), 1);
-    EXPECT_EQ(GetItemCount(20, ICU_INT), 5);
     EXPECT_EQ(GetItemCount(7, ICU_INT), 1);
     EXPECT_EQ(GetItemCount(24, ICU_OBJECT), 1);
-
-    const TestTag array("0?short-3");
-    EXPECT_EQ(GetItemCount(&array), 3);
-    EXPECT_EQ(GetBasicType(&array), ICU_SHORT);
-    EXPECT_EQ(GetBasicLength(&array), 2);
-    const TestTag scalar("0?double");
-    EXPECT_EQ(GetItemCount(&scalar), 1);
-    EXPECT_EQ(GetBasicType(&scalar), ICU_DOUBLE);
-    EXPECT_EQ(GetBasicLength(&scalar), 8);
+    const TestTag array("0?short-3"), scalar("0?double");
+    EXPECT_EQ(std::make_tuple(GetItemCount(&array), GetBasicType(&array), GetBasicLength(&array)),
+              std::make_tuple(3, ICU_SHORT, 2));
+    EXPECT_EQ(std::make_pair(GetBasicType(&scalar), GetBasicLength(&scalar)),
+              std::make_pair(ICU_DOUBLE, 8));
 }
 
 TEST(DataTypes, ParsesDataTypeStrings) {
-    struct Case {
-        const char* text;
-        bool ok;
-        int varType, itemType, length;
-        Strings conversions;
-    };
-    const Case cases[] = {
-        {"int", true, 4, 0, 4, {}},
+    // text, accepted, type, item type, length, conversions appended; failures write no type but
+    // keep the conversion names already split off
+    const std::tuple<const char*, bool, int, int, int, Strings> cases[] = {
         {"  int  ", true, 4, 0, 4, {}},
         {"unsignedShort(swap2)", true, 6, 0, 2, {"swap2"}},
         {"string-20", true, 10, 2, 20, {}},
@@ -66,181 +48,94 @@ TEST(DataTypes, ParsesDataTypeStrings) {
         {"object", true, 27, 0, 0, {}},
         {"int-", true, 16, 4, 0, {}},
         {"int-+2", true, 16, 4, 8, {}},
-        {"float ( inv , neg ) tail", true, 8, 0, 4, {"inv", "neg"}},
         {"int()", true, 4, 0, 4, {""}},
+        {"float ( inv , neg ) x", true, 8, 0, 4, {"inv", "neg"}},
         {"Int", false, -7, -7, -7, {}},
         {"int - 5", false, -7, -7, -7, {}},
         {"short(swap2", false, -7, -7, -7, {}},
         {"short)(swap2", false, -7, -7, -7, {}},
-        {"nosuch(bcd)", false, -7, -7, -7, {"bcd"}},
-        {"int--5", false, -7, -7, -7, {}},
-        {"double-999999999999", false, -7, -7, -7, {}},
-    };
-    for (const Case& c : cases) {
-        ICU_Type varType = static_cast<ICU_Type>(-7);
-        ICU_Type itemType = static_cast<ICU_Type>(-7);
-        int length = -7;
-        Strings conversions{"kept"};
-        EXPECT_EQ(GetORBAType(c.text, varType, itemType, length, conversions), c.ok) << c.text;
-        // Failures write nothing but keep conversion names already split off.
-        EXPECT_EQ(varType, c.varType) << c.text;
-        EXPECT_EQ(itemType, c.itemType) << c.text;
-        EXPECT_EQ(length, c.length) << c.text;
-        Strings expected{"kept"};
-        expected.insert(expected.end(), c.conversions.begin(), c.conversions.end());
-        EXPECT_EQ(conversions, expected) << c.text;
+        {"nosuch(bcd)", false, -7, -7, -7, {"bcd"}}};
+    for (const auto& [text, ok, type, item, length, conversions] : cases) {
+        ICU_Type t = static_cast<ICU_Type>(-7), i = t;
+        int n = -7;
+        Strings out{"kept"};
+        EXPECT_EQ(GetORBAType(text, t, i, n, out), ok) << text;
+        EXPECT_EQ(std::make_tuple(int{t}, int{i}, n), std::make_tuple(type, item, length)) << text;
+        EXPECT_EQ(Strings(out.begin() + 1, out.end()), conversions) << text;
     }
 }
 
-TEST(DataTypes, BuildsDataTypeStringsThatParseBack) {
+TEST(DataTypes, PrintsDataTypeStrings) {
     EXPECT_EQ(GetORBAName(ICU_INT_ARRAY, 20), "int-5");
     EXPECT_EQ(GetORBAName(ICU_STRING, 20), "string-20");
     EXPECT_EQ(GetORBAName(ICU_BOOLEAN_ARRAY, 16), "boolean-16");
     EXPECT_EQ(GetORBAName(ICU_INT, 99), "int");
     EXPECT_EQ(GetORBAName(ICU_OBJECT, 7), "object7");
     EXPECT_EQ(GetORBAName(ICU_NONE, 4), "??");
-    EXPECT_EQ(GetORBAName(static_cast<ICU_Type>(28), 4), "??");
-    for (const DataType& row : DataTypes) {
-        if (row.type == ICU_OBJECT) {
-            continue;
-        }
-        const int length = row.length != 0 ? row.length : 3 * GetDataLength(row.itemType);
-        ICU_Type varType{}, itemType{};
-        int parsed = 0;
-        Strings conversions;
-        ASSERT_TRUE(
-            GetORBAType(GetORBAName(row.type, length), varType, itemType, parsed, conversions))
-            << row.name;
-        EXPECT_EQ(varType, row.type);
-        EXPECT_EQ(parsed, length) << row.name;
-    }
 }
 
-TEST(Bits, ByteCountsAndTagSpans) {
-    const int cases[][3] = {{0, 1, 1}, {7, 2, 2}, {8, 8, 1}, {0, 0, 1}, {8, 0, 0}, {3, 16, 3}};
-    for (const auto& c : cases) {
+TEST(Bits, LengthsSpansCopiesAndShifts) {
+    const int lengths[][3] = {{0, 1, 1}, {7, 2, 2}, {8, 8, 1}, {0, 0, 1}, {8, 0, 0}, {3, 16, 3}};
+    for (const auto& c : lengths) {
         EXPECT_EQ(GetLenOfBits(c[0], c[1]), c[2]) << c[0] << "," << c[1];
     }
-    const TestTag bits("2.5?boolean-7");  // bits 21..27
-    EXPECT_EQ(getStartingBit(&bits), 21);
-    EXPECT_EQ(getEndingBit(&bits), 28);
-    const TestTag word("2.5?int");  // a bit index means nothing to a non-bit type
-    EXPECT_EQ(getStartingBit(&word), 16);
-    EXPECT_EQ(getEndingBit(&word), 48);
-}
+    const TestTag bits("2.5?boolean-7"), word("2.5?int");  // a bit index means nothing to an int
+    EXPECT_EQ(std::make_pair(getStartingBit(&bits), getEndingBit(&bits)), std::make_pair(21, 28));
+    EXPECT_EQ(std::make_pair(getStartingBit(&word), getEndingBit(&word)), std::make_pair(16, 48));
 
-TEST(Bits, UnpackAndPackAtAnyBit) {
-    uint8_t out[4] = {9, 9, 9, 9};
-    const uint8_t five = 0x05;
-    UnpackBits(out, &five, 0, 4);
-    EXPECT_EQ(Bytes(out, out + 4), (Bytes{1, 0, 1, 0}));
-
-    const uint8_t src[2] = {0x80, 0x01};  // bits 7 and 8 across the byte border
-    UnpackBits(out, src, 6, 4);
-    EXPECT_EQ(Bytes(out, out + 4), (Bytes{0, 1, 1, 0}));
-
-    uint8_t dst[2] = {0x00, 0x00};
-    const uint8_t ones[2] = {1, 1};
-    PackBits(dst, ones, 3, 2);
-    EXPECT_EQ(dst[0], 0x18);
-    uint8_t keep[2] = {0xFF, 0xFF};
-    const uint8_t pattern[4] = {0, 7, 0, 0};  // any non-zero byte sets its bit
-    PackBits(keep, pattern, 6, 4);
-    EXPECT_EQ(keep[0], 0xBF);
-    EXPECT_EQ(keep[1], 0xFC);
-    out[0] = 9;
-    PackBits(keep, pattern, 0, 0);
-    UnpackBits(out, src, 0, -1);
-    EXPECT_EQ(keep[0], 0xBF);
-    EXPECT_EQ(out[0], 9);
-}
-
-TEST(Bits, CopyAndShiftKeepOtherBits) {
-    const uint8_t src[3] = {0x00, 0xF0, 0x0F};
-    uint8_t dst[2] = {0x0A, 0x50};
-    // Source bits 12..19 land in the same places inside dst[0..1].
-    CopyBits(dst, src, 12, 8);
-    EXPECT_EQ(dst[0], 0xFA);
-    EXPECT_EQ(dst[1], 0x5F);
-
+    const uint8_t src[3] = {0x85, 0xF1, 0x0F};
+    uint8_t copy[2] = {0x0A, 0x50};
+    CopyBits(copy, src, 12, 8);  // source bits 12..19 keep their places inside the byte
+    CopyBits(copy, src, 0, 0);
+    EXPECT_EQ(Bytes(copy, copy + 2), (Bytes{0xFA, 0x5F}));
     uint8_t one = 0x00;
-    const uint8_t top = 0x80;
-    shiftBits(&one, 0, &top, 7, 1);
+    shiftBits(&one, 0, src, 7, 1);
     EXPECT_EQ(one, 0x01);
     uint8_t wide[2] = {0xFF, 0xFF};
-    const uint8_t zero[2] = {0, 0};
-    shiftBits(wide, 5, zero, 0, 6);
-    EXPECT_EQ(wide[0], 0x1F);
-    EXPECT_EQ(wide[1], 0xF8);
-    CopyBits(wide, src, 8, 0);
-    EXPECT_EQ(wide[0], 0x1F);
+    shiftBits(wide, 5, Bytes{0, 0}.data(), 0, 6);
+    shiftBits(wide, 0, src, 0, -1);
+    EXPECT_EQ(Bytes(wide, wide + 2), (Bytes{0x1F, 0xF8}));
 }
 
-TEST(Strings, TrimAndSplit) {
-    const std::pair<const char*, const char*> trims[] = {
-        {" \t a b \t", "a b"}, {"\t \t", ""}, {"", ""}, {"x", "x"}, {"\nx ", "\nx"}};
-    for (const auto& t : trims) {
-        EXPECT_EQ(GetTrim(t.first), t.second);
-        std::string s = t.first;
+TEST(Strings, TrimSplitConfigValueAndItoa) {
+    for (const char* text : {" \t a b \t", "a b"}) {
+        std::string s = text;
         Trim(s);
-        EXPECT_EQ(s, t.second);
+        EXPECT_EQ(s, "a b");
+        EXPECT_EQ(GetTrim(text), "a b");
     }
+    EXPECT_EQ(GetTrim(" \t "), "");
+    EXPECT_EQ(GetTrim("\nx"), "\nx");
     const std::pair<const char*, Strings> splits[] = {
-        {"a, b,,c", {"a", "b", "", "c"}},
-        {"", {""}},
-        {",", {"", ""}},
-        {" one ", {"one"}},
-    };
-    for (const auto& s : splits) {
+        {"a, b,,c", {"kept", "a", "b", "", "c"}}, {"", {"kept", ""}}, {",", {"kept", "", ""}}};
+    for (const auto& [text, pieces] : splits) {
         Strings out{"kept"};
-        ParseSubstrings(s.first, out, ',');
-        Strings expected{"kept"};
-        expected.insert(expected.end(), s.second.begin(), s.second.end());
-        EXPECT_EQ(out, expected) << s.first;
+        ParseSubstrings(text, out, ',');
+        EXPECT_EQ(out, pieces) << text;
     }
-}
-
-TEST(Strings, ConfigValueLookup) {
-    struct Case {
-        const char* text;
-        const char* key;
-        bool found;
-        const char* value;
-    };
-    const Case cases[] = {
+    // text, key, found, value
+    const std::tuple<const char*, const char*, bool, const char*> lookups[] = {
         {"baud=9600;par=even", "par", true, "even"},
         {"baud=9600;par=even", "aud", true, "9600"},
-        {"baud=9600;par=even", "stop", false, "untouched"},
+        {"baud=9600", "stop", false, "untouched"},
         {"a= b", "a", true, ""},
-        {"mode=rs-485", "mode", true, "rs"},
-        {"x=1 x=2", "x", true, "1"},
-    };
-    for (const Case& c : cases) {
+        {"mode=rs-485", "mode", true, "rs"}};
+    for (const auto& [text, key, found, expected] : lookups) {
         std::string value = "untouched";
-        EXPECT_EQ(GetConfigValue(c.text, c.key, value), c.found) << c.text << " " << c.key;
-        EXPECT_EQ(value, c.value) << c.text << " " << c.key;
+        EXPECT_EQ(GetConfigValue(text, key, value), found) << text << " " << key;
+        EXPECT_EQ(value, expected) << text << " " << key;
     }
-}
-
-TEST(Strings, IntegerToText) {
-    struct Case {
-        int value, base;
-        const char* text;
-    };
-    const Case cases[] = {{0, 10, "0"},
-                          {1234, 10, "1234"},
-                          {255, 16, "ff"},
-                          {0xABC, 16, "abc"},
-                          {5, 2, "101"},
-                          {8, 8, "10"},
-                          {2147483647, 10, "2147483647"},
-                          {-5, 10, "5"},
-                          {7, 0, "7"}};
-    for (const Case& c : cases) {
+    const std::tuple<int, int, const char*> numbers[] = {{0, 10, "0"},
+                                                         {1234, 10, "1234"},
+                                                         {0xABC, 16, "abc"},
+                                                         {5, 2, "101"},
+                                                         {INT32_MAX, 10, "2147483647"}};
+    for (const auto& [value, base, text] : numbers) {
         char buffer[40];
-        std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(itoa(c.value, buffer, c.base), buffer);
-        EXPECT_STREQ(buffer, c.text) << c.value << " base " << c.base;
+        EXPECT_EQ(itoa(value, buffer, base), buffer);
+        EXPECT_STREQ(buffer, text) << value << " base " << base;
     }
     EXPECT_EQ(GetVersion(), 200);
 }
+
+}  // namespace

@@ -3,7 +3,7 @@
 // as "offset[.bit]?data-type" (an offset into the image, a bit index, a data-type string).
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,41 +12,38 @@
 #include "ProtocolBase.h"
 #include "TagBase.h"
 
+// "0102 ff" -> {0x01, 0x02, 0xff}; blanks are for the reader.
+inline std::vector<uint8_t> hex(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2) {
+        if (text[i] != ' ') {
+            bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        }
+    }
+    return bytes;
+}
+
+// Counts the tags alive, copies included, so tests can see who destroyed what.
+struct LiveCount {
+    inline static int live = 0;
+    LiveCount() { ++live; }
+    LiveCount(const LiveCount&) { ++live; }
+    ~LiveCount() { --live; }
+};
+
 class TestTag : public TagBase {
   public:
-    inline static int live = 0;  // tags constructed and not yet destroyed
-
     explicit TestTag(const std::string& addr) : address(addr) {
-        ++live;
         const size_t sep = addr.find('?');
-        if (sep == std::string::npos) {
-            SetError("address needs offset?type");
-            return;
+        std::sscanf(addr.c_str(), "%d.%d", &offset, &bitIndex);
+        valid =
+            sep != std::string::npos && ProtUtilsN::GetORBAType(addr.substr(sep + 1), varType,
+                                                                itemType, varLength, conversions);
+        if (!valid) {
+            SetError((addr.substr(sep + 1) + ": data type unknown").c_str());
         }
-        char* end = nullptr;
-        offset = static_cast<int>(std::strtol(addr.c_str(), &end, 10));
-        if (*end == '.') {
-            bitIndex = static_cast<int>(std::strtol(end + 1, nullptr, 10));
-        }
-        const std::string type = addr.substr(sep + 1);
-        if (!ProtUtilsN::GetORBAType(type, varType, itemType, varLength, conversions)) {
-            SetError((type + ": data type unknown").c_str());
-            return;
-        }
-        valid = true;
     }
-    TestTag(const TestTag& other)
-        : TagBase(other),
-          valid(other.valid),
-          address(other.address),
-          offset(other.offset),
-          bitIndex(other.bitIndex),
-          varType(other.varType),
-          itemType(other.itemType),
-          varLength(other.varLength) {
-        ++live;
-    }
-    ~TestTag() override { --live; }
+    TestTag(const TestTag&) = default;
 
     ITag* Clone() const override { return new TestTag(*this); }
     int GetByteOffset() const override { return offset; }
@@ -59,29 +56,20 @@ class TestTag : public TagBase {
     bool valid = false;
 
   private:
+    LiveCount count;
     std::string address;
-    int offset = 0;
-    int bitIndex = 0;
-    ICU_Type varType = ICU_NONE;
-    ICU_Type itemType = ICU_NONE;
-    int varLength = 0;
+    int offset = 0, bitIndex = 0, varLength = 0;
+    ICU_Type varType = ICU_NONE, itemType = ICU_NONE;
 };
 
 class TestDriver : public ProtocolBase {
   public:
     std::vector<uint8_t> image = std::vector<uint8_t>(1024, 0);
-    bool failRead = false;
-    bool failWrite = false;
-    bool bitBlocks = false;          // reads go through ReadBitBlock
-    bool scriptedDatagrams = false;  // false: the base answers for datagrams
-    bool datagramOk = false;         // what ReadDatagram answers
-    int datagramItems = 0;           // MaxDatagramItems
-    int datagramLength = 0;          // MaxDatagramLength
-    bool coexist = true;             // CanCoexistInDatagram
-    const char* xml = nullptr;       // GetXml
-    const char* name = "TEST";       // GetName
-    int readCalls = 0;
-    int writeCalls = 0;
+    bool failRead = false, failWrite = false;
+    bool bitBlocks = false;     // reads go through ReadBitBlock
+    const char* xml = nullptr;  // GetXml
+    const char* name = "TEST";  // GetName
+    int readCalls = 0, writeCalls = 0;
     int lastLength = -1;  // length or bit count of the last block read
 
     bool Config(const char*) override { return true; }
@@ -105,21 +93,24 @@ class TestDriver : public ProtocolBase {
         }
         return tag;
     }
-
-    bool ReadBlock(const ITag* tag, uint8_t* raw, int length) override {
-        ++readCalls;
-        lastLength = length;
-        if (failRead) {
+    bool CanReadBitBlock(const ITag*) const override { return bitBlocks; }
+    bool ReadBlock(const ITag* t, uint8_t* raw, int length) override {
+        return read(t, raw, length);
+    }
+    bool ReadBitBlock(const ITag* t, uint8_t* raw, int bits) override { return read(t, raw, bits); }
+    bool Write(const ITag* tag, const uint8_t* value) override {
+        ++writeCalls;
+        if (failWrite) {
             SetError(-6, "no answer");
             return false;
         }
-        std::memcpy(raw, image.data() + tag->GetByteOffset(), static_cast<size_t>(length));
-        return true;
+        return tag->ConvertVariable(value, image.data() + tag->GetByteOffset(), true);
     }
-    bool CanReadBitBlock(const ITag*) const override { return bitBlocks; }
-    bool ReadBitBlock(const ITag* tag, uint8_t* raw, int bits) override {
+
+  private:
+    bool read(const ITag* tag, uint8_t* raw, int length) {
         ++readCalls;
-        lastLength = bits;
+        lastLength = length;
         if (failRead) {
             SetError(-6, "no answer");
             return false;
@@ -127,29 +118,5 @@ class TestDriver : public ProtocolBase {
         std::memcpy(raw, image.data() + tag->GetByteOffset(),
                     static_cast<size_t>(tag->PackedLen()));
         return true;
-    }
-    bool Write(const ITag* tag, const uint8_t* value) override {
-        ++writeCalls;
-        if (failWrite) {
-            SetError(-6, "no answer");
-            return false;
-        }
-        if (!tag->ConvertVariable(value, image.data() + tag->GetByteOffset(), true)) {
-            SetError(-9, "write conversion error");
-            return false;
-        }
-        return true;
-    }
-    bool ReadDatagram(const ITag* const* list, int count, uint8_t* raw) override {
-        return scriptedDatagrams ? datagramOk : ProtocolBase::ReadDatagram(list, count, raw);
-    }
-    int MaxDatagramItems(const ITag* tag) const override {
-        return scriptedDatagrams ? datagramItems : ProtocolBase::MaxDatagramItems(tag);
-    }
-    int MaxDatagramLength(const ITag* tag) const override {
-        return scriptedDatagrams ? datagramLength : ProtocolBase::MaxDatagramLength(tag);
-    }
-    bool CanCoexistInDatagram(const ITag* first, const ITag* second) const override {
-        return scriptedDatagrams ? coexist : ProtocolBase::CanCoexistInDatagram(first, second);
     }
 };
