@@ -19,7 +19,6 @@ class MemoryManager {
     // The memory type of the model so named, without the fall-back of getModel.
     const MemoryType* getMemoryType(const std::string& modelName,
                                     const std::string& typeName) const;
-    const std::vector<Model>& getModels() const { return models; }
 
   private:
     const Model* findModel(const std::string& name) const;

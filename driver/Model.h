@@ -18,7 +18,6 @@ class Model {
     void addMemoryType(const MemoryType& type);
     // The memory type so named (exact comparison), or null.
     const MemoryType* findMemoryType(const std::string& typeName) const;
-    const std::vector<MemoryType>& getMemoryTypes() const { return memoryTypes; }
 
   private:
     std::string name;

@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
+#include "HostService.h"
 #include "HostServices.h"
 #include "IMultiTask2.h"
 #include "IPermanentStorage.h"
 #include "ISerialFactory.h"
-#include "ISerialPort.h"
 #include "Protocol_QARN.h"
 #include "ScriptedSerialPort.h"
 
@@ -51,65 +49,46 @@ void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 
+using namespace qarntest;
+
 namespace {
 
-using qarntest::Bytes;
-using qarntest::hexBytes;
-using qarntest::withCrc;
-
-template <typename Interface>
-class Service : public Interface {
-  public:
-    void* ConvertTo(const char*) override { return nullptr; }
-    const char* GetImpName() const override { return "counting"; }
-    int GetImpVersion() const override { return 1; }
-};
-
 // Host doubles that record nothing, so that every allocation counted is the driver's. The port
-// plays answers prepared before counting starts; after them the line is silent.
-class FixedPort : public Service<ISerialPort> {
+// plays answers prepared before counting starts; an empty answer is silence.
+class FixedPort : public HostService<ISerialPort> {
   public:
+    FixedPort() : HostService("ISerialPort", "counting", 1) {}
     int Setup(int, int, int, int, int) override { return 1; }
     int Drain(uint8_t*, int, int) override { return 0; }
     int Send(const uint8_t*, int, int) override { return ++sends; }
     int Receive(uint8_t* buffer, int size, int, int, int* received, int) override {
-        if (next == count) {
-            return 0;
-        }
-        const Bytes& answer = answers[static_cast<size_t>(next++)];
+        const Bytes& answer = next < answers.size() ? answers[next++] : answers.front();
         *received = std::min(static_cast<int>(answer.size()), size);
-        std::memcpy(buffer, answer.data(), static_cast<size_t>(*received));
-        return 1;
+        std::copy(answer.begin(), answer.begin() + *received, buffer);
+        return *received;
     }
-    void script(const std::vector<Bytes>& frames) {
-        for (size_t i = 0; i < frames.size(); ++i) {
-            answers[i] = frames[i];
-        }
-        next = 0;
-        count = static_cast<int>(frames.size());
-    }
+    std::vector<Bytes> answers{Bytes()};
+    size_t next = 1;
     int sends = 0;
-
-  private:
-    std::array<Bytes, 40> answers;
-    int next = 0;
-    int count = 0;
 };
 
-class FixedFactory : public Service<ISerialFactory> {
+class FixedFactory : public HostService<ISerialFactory> {
   public:
+    FixedFactory() : HostService("ISerialFactory", "counting", 1) {}
     ISerialPort* OpenSerial(const char*) override { return &port; }
     void CloseSerial(ISerialPort*) override {}
     FixedPort port;
 };
 
-class SilentTask : public Service<IMultiTask2> {
+class SilentTask : public HostService<IMultiTask2> {
   public:
+    SilentTask() : HostService("IMultiTask2", "counting", 1) {}
     void Sleep(int) override {}
 };
 
-class CountingStore : public Service<IPermanentStorage> {
+class CountingStore : public HostService<IPermanentStorage> {
   public:
+    CountingStore() : HostService("IPermanentStorage", "counting", 1) {}
     int SetValue(const char*, const char*, const char*) override { return ++writes; }
     const char* GetValue(const char*, const char*) override { return nullptr; }
     int RemoveValue(const char*, const char*) override { return ++writes; }
@@ -118,104 +97,104 @@ class CountingStore : public Service<IPermanentStorage> {
     int writes = 0;
 };
 
-class Allocations : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        piSerialFactory = &factory;
-        piMultiTask = &task;
-        piPermanentStorage = &store;
-        protocol = std::make_unique<Protocol_QARN>();
-        ASSERT_TRUE(protocol->Config(
-            "CfgVer=1 uart=com1 baudrate=9600 parity=none bits=8 stopbits=1 mode=RS-485 "
-            "defNodeId=1 model=GenericModbus delay=5 Node2::defNodeId=2 "
-            "Node2::presetFunction=16 Node3::defNodeId=3 Node3::model=ISMG1xx"));
-        ASSERT_TRUE(protocol->Start());
-    }
-    void TearDown() override {
-        protocol.reset();
-        piSerialFactory = nullptr;
-        piMultiTask = nullptr;
-        piPermanentStorage = nullptr;
-    }
-    // Allocations made by a read (or write) of `address`, which must end as `ok` says.
-    long counted(const char* address, bool write, bool ok, const uint8_t* value = nullptr) {
-        ITag* tag = protocol->CreateTag(address);
-        EXPECT_NE(tag, nullptr) << address;
-        uint8_t buffer[64] = {};
-        const long before = allocations;
-        const bool result = write ? protocol->Write(tag, value != nullptr ? value : buffer)
-                                  : protocol->Read(tag, buffer);
-        const long made = allocations - before;
-        EXPECT_EQ(result, ok) << address << ": " << protocol->GetLastErrorString();
-        return made;
-    }
-
-    FixedFactory factory;
-    SilentTask task;
-    CountingStore store;
-    std::unique_ptr<Protocol_QARN> protocol;
-};
+Bytes frame(const char* hex, bool wrapped = false) {
+    const Bytes bytes = withCrc(hexBytes(hex));
+    return wrapped ? ismgWrapped(bytes) : bytes;
+}
 
 }  // namespace
 
-TEST_F(Allocations, ReadsAllocateNothing) {
+TEST(Allocations, ReadsAndWritesAllocateNothing) {
+    FixedFactory factory;
+    SilentTask task;
+    CountingStore store;
+    piSerialFactory = &factory;
+    piMultiTask = &task;
+    piPermanentStorage = &store;
+    Protocol_QARN protocol;
+    ASSERT_TRUE(protocol.Config(
+        "CfgVer=1 uart=com1 baudrate=9600 parity=none bits=8 stopbits=1 mode=RS-485 "
+        "defNodeId=1 model=GenericModbus delay=5 Node2::defNodeId=2 Node2::presetFunction=16 "
+        "Node3::defNodeId=3 Node3::model=ISMG1xx"));
+    ASSERT_TRUE(protocol.Start());
+    // Allocations made by a read (value null) or write of `address`; `error` is "" for success.
+    const auto counted = [&protocol](const char* address, const uint8_t* value, const char* error) {
+        ITag* tag = protocol.CreateTag(address);
+        EXPECT_NE(tag, nullptr) << address;
+        uint8_t buffer[64] = {};
+        const long before = allocations;
+        const bool ok = value != nullptr ? protocol.Write(tag, value) : protocol.Read(tag, buffer);
+        const long made = allocations - before;
+        EXPECT_EQ(ok ? "" : protocol.GetLastErrorString(), std::string(error)) << address;
+        return made;
+    };
     Bytes registers = hexBytes("01 03 40");
     registers.resize(3 + 64, 0x41);
-    Bytes badCrc = withCrc(hexBytes("01 03 02 12 34"));
+    Bytes badCrc = frame("01 03 02 12 34");
     badCrc.back() ^= 1;
-    factory.port.script({withCrc(hexBytes("01 03 02 12 34")), withCrc(registers),
-                         withCrc(hexBytes("01 01 08 01 02 03 04 05 06 07 08")),
-                         qarntest::ismgWrapped(withCrc(hexBytes("03 03 04 00 01 00 02"))), badCrc,
-                         withCrc(hexBytes("01 83 02")), withCrc(hexBytes("01 03 04 12 34 56 78"))});
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", false, true), 0);
-    EXPECT_EQ(counted("1?HREG?400001?string-64", false, true), 0);
-    EXPECT_EQ(counted("1?OUTP?5?boolean-64", false, true), 0);
-    EXPECT_EQ(counted("3?HREG?400001?int(swap2,neg)", false, true), 0);
-    EXPECT_EQ(counted("4?NO?0?unsignedByte", false, true), 0);
-    // A bad CRC then an exception, a wrong length, silence, a disabled node.
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", false, false), 0);
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", false, false), 0);
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", false, false), 0);
-    EXPECT_STREQ(protocol->GetLastErrorString(), "Communication error");
-    protocol->DoCommand("setid 1 255", nullptr, 0);
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", false, false), 0);
-    EXPECT_STREQ(protocol->GetLastErrorString(), "Node disabled");
-}
-
-TEST_F(Allocations, WritesAllocateNothing) {
-    // 63 bytes cover 32 registers: all are read first, then written one by one.
-    Bytes read = hexBytes("01 03 40");
-    read.resize(3 + 64, 0x00);
-    std::vector<Bytes> answers = {withCrc(read)};
+    std::vector<Bytes>& answers = factory.port.answers;
+    answers = {frame("01 03 02 12 34"),
+               withCrc(registers),
+               frame("01 01 08 01 02 03 04 05 06 07 08"),
+               frame("03 03 04 00 01 00 02", true),
+               badCrc,
+               frame("01 83 02"),
+               frame("01 03 04 12 34 56 78"),
+               {},
+               {},
+               {},
+               withCrc(registers)};
     for (uint8_t i = 0; i < 32; ++i) {
-        answers.push_back(withCrc({0x01, 0x06, 0x00, i, 0x00, 0x00}));
+        answers.push_back(withCrc({0x01, 0x06, 0x00, i, 0x41, 0x41}));
     }
-    factory.port.script(answers);
-    EXPECT_EQ(counted("1?HREG?400001?string-63", true, true), 0);
-    EXPECT_EQ(factory.port.sends, 33);
-
-    factory.port.script(
-        {withCrc(hexBytes("02 10 00 00 00 20")), withCrc(hexBytes("01 03 02 AB CD")),
-         withCrc(hexBytes("01 06 00 00 00 CD")), withCrc(hexBytes("01 05 00 00 00 00")),
-         withCrc(hexBytes("01 05 00 01 00 00")),
-         qarntest::ismgWrapped(withCrc(hexBytes("03 08 01 CC 02 62 00 01 00"))),
-         withCrc(hexBytes("01 86 02"))});
-    EXPECT_EQ(counted("2?HREG?400001?string-64", true, true), 0);
-    EXPECT_EQ(counted("1?HREG?400001.1?byte", true, true), 0);
-    EXPECT_EQ(counted("1?OUTP?1?boolean-2", true, true), 0);
-    EXPECT_EQ(counted("3?SL?1?unsignedByte", true, true), 0);
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", true, false), 0);
+    answers.insert(answers.end(),
+                   {frame("02 10 00 00 00 20"), frame("01 03 02 AB CD"), frame("01 06 00 00 00 CD"),
+                    frame("01 05 00 00 00 00"), frame("01 05 00 01 00 00"),
+                    frame("03 08 01 CC 02 62 00 01 00", true), frame("01 86 02")});
+    factory.port.next = 0;
+    const uint8_t zeros[64] = {};
+    uint8_t text[64];
+    std::fill(text, text + 64, 0x41);
     const uint8_t tooLarge[2] = {0x10, 0x27};
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort(bcd)", true, false, tooLarge), 0);
-    EXPECT_EQ(counted("1?IREG?300001?unsignedShort", true, false), 0);
-
-    // The first override of a node adds its table entry; later changes, stored each time,
-    // allocate nothing.
-    const uint8_t ids[3] = {9, 7, 200};
-    ASSERT_TRUE(protocol->Write(protocol->CreateTag("7?NO?0?unsignedByte"), &ids[0]));
-    EXPECT_EQ(counted("7?NO?0?unsignedByte", true, true, &ids[1]), 0);
-    EXPECT_EQ(counted("7?NO?0?unsignedByte", true, true, &ids[2]), 0);
+    const uint8_t ids[3] = {9, 7, 255};
+    const struct {
+        const char* address;
+        const uint8_t* value;  // null: a read
+        const char* error;
+    } accesses[] = {
+        {"1?HREG?400001?unsignedShort", nullptr, ""},
+        {"1?HREG?400001?string-64", nullptr, ""},
+        {"1?OUTP?5?boolean-64", nullptr, ""},
+        {"3?HREG?400001?int(swap2,neg)", nullptr, ""},
+        {"4?NO?0?unsignedByte", nullptr, ""},
+        // A bad CRC then an exception, a wrong length, silence.
+        {"1?HREG?400001?unsignedShort", nullptr, "Exception: Illegal data address"},
+        {"1?HREG?400001?unsignedShort", nullptr, "Incorrect data length received"},
+        {"1?HREG?400001?unsignedShort", nullptr, "Communication error"},
+        // 63 bytes cover 32 registers: all are read first, then written one by one.
+        {"1?HREG?400001?string-63", text, ""},
+        {"2?HREG?400001?string-64", zeros, ""},
+        {"1?HREG?400001.1?byte", zeros, ""},
+        {"1?OUTP?1?boolean-2", zeros, ""},
+        {"3?SL?1?unsignedByte", zeros, ""},
+        {"1?HREG?400001?unsignedShort", zeros, "Exception: Illegal data address"},
+        {"1?HREG?400001?unsignedShort(bcd)", tooLarge, "write conversion error"},
+        {"1?IREG?300001?unsignedShort", zeros, "writing to read_only type"},
+        // Changes of an override after its first, each stored, and the node disabled.
+        {"7?NO?0?unsignedByte", &ids[1], ""},
+        {"7?NO?0?unsignedByte", &ids[2], ""},
+        {"7?HREG?400001?unsignedShort", nullptr, "Node disabled"},
+    };
+    // The first override of a node adds its table entry.
+    ASSERT_TRUE(protocol.Write(protocol.CreateTag("7?NO?0?unsignedByte"), &ids[0]));
+    for (const auto& a : accesses) {
+        EXPECT_EQ(counted(a.address, a.value, a.error), 0) << a.address;
+    }
+    EXPECT_EQ(factory.port.next, answers.size());
     EXPECT_EQ(store.writes, 3);
-    ASSERT_TRUE(protocol->Stop());
-    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", true, false), 0);
+    ASSERT_TRUE(protocol.Stop());
+    EXPECT_EQ(counted("1?HREG?400001?unsignedShort", zeros, "Protocol not started"), 0);
+    piSerialFactory = nullptr;
+    piMultiTask = nullptr;
+    piPermanentStorage = nullptr;
 }

@@ -1,5 +1,7 @@
-// Configuration strings in; parameter sets, line settings and messages out. The device
-// catalogue that the node's model selects.
+// Configuration strings and tag address strings in; parameter sets, line settings, tag fields
+// and "Tag URI error: ..." texts out.
+
+#include <cctype>
 
 #include "DriverFixture.h"
 
@@ -7,68 +9,75 @@ using namespace qarntest;
 
 namespace {
 
+// Node 1 generic, node 2 a meter, node 3 an ISMG device, node 4 writes holding registers with
+// function 16, node 5 names no model, node 7 names function 16 only by number.
+const std::string TagNodes =
+    GenericNode +
+    " Node2::defNodeId=2 Node2::model=EM21 Node3::defNodeId=3 Node3::model=ISMG1xx "
+    "Node4::defNodeId=4 Node4::presetFunction=16 Node5::defNodeId=5 Node5::model=nothing "
+    "Node7::defNodeId=7 Node7::presetFunction=0x10";
+
 class Config : public DriverTest {
   protected:
-    const _QARN::NodeParams& node(int n) { return *protocol->getParamManager().getNodeParams(n); }
-    std::vector<int> setupArguments() {
-        const auto& setup = port.calls().front();
-        return std::vector<int>(setup.setup, setup.setup + 5);
+    // defNodeId timeout delay repeat maxOptLen presetFunction/model of the set node n gets.
+    std::string params(int n) {
+        const _QARN::NodeParams& p = *protocol->getParamManager().getNodeParams(n);
+        std::string text;
+        for (int v : {p.defNodeId, p.timeout, p.delay, p.repeat, p.maxOptLen}) {
+            text += std::to_string(v) + " ";
+        }
+        return text + p.presetFunction + "/" + p.model;
     }
 };
 
 }  // namespace
 
 TEST_F(Config, RefusalsNameTheFirstBadParameter) {
-    const std::string line = "uart=a baudrate=1 parity=none bits=8 stopbits=1 mode=RS-485";
-    const std::string tail = " bits=8 stopbits=1 mode=RS-485";
-    const std::pair<std::string, const char*> cases[] = {
-        {"uart=com1 defNodeId=1", "Parser: unknown format"},
-        {"CfgVer=1 model=EM21 " + line, "Parser: parameter 'defNodeId' is not found"},
+    // Each case changes one part of a good configuration.
+    const std::string good =
+        "CfgVer=1 defNodeId=1 uart=a baudrate=1 parity=none bits=8 stopbits=1 mode=RS-485";
+    const struct {
+        const char* from;
+        const char* to;
+        const char* message;
+    } cases[] = {
+        {"CfgVer=1", "", "unknown format"},
+        {"defNodeId=1", "", "parameter 'defNodeId' is not found"},
         // The unprefixed id is required even when every block has its own.
-        {"CfgVer=1 Node1::defNodeId=1 " + line, "Parser: parameter 'defNodeId' is not found"},
-        {"CfgVer=1 defNodeId=1 baudrate=9600", "Parser: parameter 'uart' is not found"},
-        {"CfgVer=1 defNodeId=1 uart=a parity=none", "Parser: parameter 'baudrate' is not found"},
-        {"CfgVer=1 defNodeId=1 uart=a baudrate=1 parity=none bits=8 stopbits=1",
-         "Parser: parameter 'mode' is not found"},
-        {"CfgVer=1 defNodeId=1 uart=a baudrate=1 parity=Even" + tail,
-         "Parser: parameter 'parity' has invalid value"},
-        {"CfgVer=1 defNodeId=1 uart=a baudrate=1 parity=none bits=8 stopbits=1 mode=rs-485",
-         "Parser: parameter 'mode' has invalid value"},
-        {"CfgVer=1 defNodeId=1 uart=a baudrate=0 parity=none" + tail,
-         "Parser: parameter 'baudrate' has invalid value"},
+        {"defNodeId=1", "Node1::defNodeId=1", "parameter 'defNodeId' is not found"},
+        {"uart=a baudrate=1", "", "parameter 'uart' is not found"},
+        {"baudrate=1", "", "parameter 'baudrate' is not found"},
+        {"mode=RS-485", "", "parameter 'mode' is not found"},
+        {"parity=none", "parity=Even", "parameter 'parity' has invalid value"},
+        {"mode=RS-485", "mode=rs-485", "parameter 'mode' has invalid value"},
+        {"baudrate=1", "baudrate=0", "parameter 'baudrate' has invalid value"},
     };
-    for (const auto& [text, message] : cases) {
+    for (const auto& [from, to, message] : cases) {
+        std::string text = good;
+        text.replace(text.find(from), std::string(from).size(), to);
         Protocol_QARN fresh;
         EXPECT_FALSE(fresh.Config(text.c_str())) << text;
-        EXPECT_EQ(fresh.GetLastError(), -1) << text;
-        EXPECT_STREQ(fresh.GetLastErrorString(), message) << text;
+        EXPECT_EQ(std::to_string(fresh.GetLastError()) + " " + fresh.GetLastErrorString(),
+                  std::string("-1 Parser: ") + message);
     }
 }
 
 TEST_F(Config, NodeParametersFallBackToUnprefixedEntriesThenToDefaults) {
     configure(
-        "defNodeId=1 repeat=4 timeout=0x7D0 Node3::defNodeId=3 Node3::repeat=5 "
+        "defNodeId=1 repeat=4 timeout=0x7D0 model=EM21 Node3::defNodeId=3 Node3::repeat=5 "
         "Node3::timeout=010 Node7::defNodeId=7 Node7::timeout=abc Node7::delay=25 "
-        "Node7::model=EM&nbsp;24");
-    EXPECT_EQ(std::vector<int>({node(3).nodeNumber, node(3).repeat, node(3).timeout}),
-              std::vector<int>({3, 5, 8}));
-    EXPECT_EQ(std::vector<int>({node(7).defNodeId, node(7).repeat, node(7).timeout, node(7).delay}),
-              std::vector<int>({7, 4, 0, 25}));
-    EXPECT_EQ(node(7).model, "EM 24");
+        "Node7::model=EM&nbsp;24 Node7::presetFunction=16");
+    EXPECT_EQ(params(3), "3 8 0 5 256 /EM21");
+    EXPECT_EQ(params(7), "7 0 25 4 256 16/EM 24");
     // Without a block of its own a node gets the unprefixed set.
-    EXPECT_EQ(&node(9), &node(1));
-    EXPECT_EQ(std::vector<int>({node(9).timeout, node(9).repeat, node(9).delay, node(9).maxOptLen}),
-              std::vector<int>({2000, 4, 0, 256}));
-    EXPECT_EQ(node(9).model, "1");
-}
-
-TEST_F(Config, MaximumTransactionTimeIsTheLargestTimeoutTimesRepeat) {
-    configure(
-        "defNodeId=1 model=EM21 Node4::defNodeId=4 Node4::timeout=1000 Node4::repeat=5 "
-        "Node6::defNodeId=6 Node6::timeout=100");
-    EXPECT_EQ(protocol->GetMaxTm(nullptr), 5000);
-    EXPECT_EQ(protocol->GetMaxTm(tag("1?NO?0?unsignedByte")), 4000);
-    EXPECT_EQ(protocol->GetMaxTm(tag("6?NO?0?unsignedByte")), 200);
+    EXPECT_EQ(params(9), "1 2000 0 4 256 /EM21");
+    EXPECT_EQ(protocol->getParamManager().getNodeParams(9),
+              protocol->getParamManager().getNodeParams(1));
+    // The longest transaction: the largest timeout times repeat, per node or over all.
+    EXPECT_EQ(protocol->GetMaxTm(nullptr), 8000);
+    EXPECT_EQ(protocol->GetMaxTm(tag("3?NO?0?unsignedByte")), 40);
+    configure("defNodeId=1");
+    EXPECT_EQ(params(1), "1 2000 0 2 256 /1");
     configure("defNodeId=1 timeout=0 Node4::defNodeId=4 Node4::repeat=-1");
     EXPECT_EQ(protocol->GetMaxTm(nullptr), 0);
     // Products beyond int are held at its largest value.
@@ -85,30 +94,29 @@ TEST_F(Config, LineSettingsReachThePortAsCodes) {
         {"baudrate=1200 parity=even bits=7 stopbits=2 mode=RS-485", {1200, 1, 7, 2, 1}, 27},
         {"baudrate=2400 parity=odd bits=8 stopbits=1 mode=RS-422", {2400, 2, 8, 1, 2}, 13},
         {"baudrate=0x4B0 parity=mark bits=8 stopbits=1 mode=RS-232", {1200, 3, 8, 1, 0}, 27},
-        {"baudrate=9600 parity=none bits=8 stopbits=1 mode=RS-232", {9600, 0, 8, 1, 0}, 10},
         {"baudrate=-9600 parity=none bits=8 stopbits=1 mode=RS-232", {-9600, 0, 8, 1, 0}, 10},
     };
+    const auto setup = [this] {
+        const auto& call = port.calls().back();
+        return std::vector<int>(call.setup, call.setup + 5);
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
         protocol = std::make_unique<Protocol_QARN>();
         // A prefixed line setting is never looked at.
         const std::string text = "CfgVer=1 uart=com&nbsp;2 defNodeId=1 Node2::baudrate=1 " + c.line;
-        ASSERT_TRUE(protocol->Config(text.c_str()));
-        port.clearCalls();
-        ASSERT_TRUE(protocol->Start());
+        ASSERT_TRUE(protocol->Config(text.c_str())) << c.line;
+        ASSERT_TRUE(protocol->Start()) << c.line;
         EXPECT_EQ(host.serialFactory().calls().back().name, "com 2");
-        EXPECT_EQ(setupArguments(), c.setup);
-        EXPECT_EQ(protocol->getInterCharTime(), c.interChar);
+        EXPECT_EQ(setup(), c.setup) << c.line;
+        EXPECT_EQ(protocol->getInterCharTime(), c.interChar) << c.line;
     }
     // A refused rate keeps the character time; what came before it is taken over.
     EXPECT_FALSE(protocol->Config(
         "CfgVer=1 uart=b baudrate=0 parity=odd bits=7 stopbits=2 mode=RS-422 defNodeId=1"));
     EXPECT_EQ(protocol->getInterCharTime(), 10);
-    ASSERT_TRUE(protocol->Stop());
-    port.clearCalls();
-    ASSERT_TRUE(protocol->Start());
+    ASSERT_TRUE(protocol->Stop() && protocol->Start());
     EXPECT_EQ(host.serialFactory().calls().back().name, "b");
-    EXPECT_EQ(setupArguments(), std::vector<int>({0, 2, 7, 2, 2}));
+    EXPECT_EQ(setup(), std::vector<int>({0, 2, 7, 2, 2}));
 }
 
 TEST_F(Config, SecondConfigurationKeepsEarlierTagsUsable) {
@@ -128,44 +136,84 @@ TEST_F(Config, SecondConfigurationKeepsEarlierTagsUsable) {
     EXPECT_EQ(tag("1?HREG?400002?unsignedShort")->getNodeParams(), early->getNodeParams());
 }
 
-TEST(Catalogue, MemoryTypesCarryTheirPerModelValuesAndLookupsFallBackOnlyForTheModel) {
-    MemoryManager manager;
-    EXPECT_EQ(manager.getModel("EM21"), nullptr);
-    manager.addBuiltInModels();
-    const struct {
-        const char* model;
-        const char* type;
-        std::vector<int> fields;  // natural type, type mask, read-only, min, max, block count
-    } rows[] = {
-        {"GenericModbus", "INP", {1, 0x1001, 1, 100001, 165536, 16}},
-        {"GenericModbus", "OUTP", {1, 0x1001, 0, 1, 65536, 16}},
-        {"EM26", "HREG", {6, 0xff7ff, 0, 400001, 465535, 11}},
-        {"WM40", "HREG", {6, 0xff7ff, 0, 400001, 465535, 125}},
-        {"ISMG1xx", "HREG", {6, 0xff7ff, 0, 400001, 465535, 15}},
-        {"GenericModbus", "HREG", {6, 0xff7ff, 0, 400001, 465535, 15}},
-        {"WM30", "IREG", {6, 0xff7ff, 1, 300001, 365535, 11}},
-        {"GenericModbus", "IREG", {6, 0xff7ff, 1, 300001, 365535, 11}},
-        {"EM24", "NO", {5, 0x10, 0, 0, 0, 0}},
-        {"ISMG3xx", "SL", {5, 0x10, 0, 1, 127, 0}},
+TEST_F(Config, TagAddressesGiveTheirFieldsOrTheFirstFailingCheck) {
+    configure(TagNodes);
+    const std::pair<const char*, const char*> cases[] = {
+        // node, offset, sub-index, read and write code, byte offset, bit index, packed length,
+        // node override; or the reason of the "Tag URI error".
+        {"1?HREG?400001?unsignedShort", "1 0 0 3 6 0 0 2 0"},
+        {" 2 ? HREG ? 400003 ? short ", "2 2 0 3 6 4 0 2 0"},
+        {"2?HREG?465535?unsignedShort", "2 65534 0 3 6 131068 0 2 0"},
+        {"1?HREG?400001.1?byte", "1 0 1 3 6 1 1 1 0"},
+        {"1?HREG?400001.15?boolean", "1 0 15 3 6 1 7 1 0"},
+        {"1?HREG?0x61A81?unsignedShort", "1 0 0 3 6 0 0 2 0"},
+        {"1?HREG?01415201?unsignedShort", "1 0 0 3 6 0 0 2 0"},  // octal 400001
+        {"1?INP?100009?boolean", "1 8 0 2 0 1 0 1 0"},
+        {"1?OUTP?12?boolean", "1 11 0 1 5 1 3 1 0"},
+        {"1?OUTP?6?boolean-4", "1 5 0 1 5 0 5 2 0"},
+        // Coil numbers in the 5-digit input-bit range become input bits without a write.
+        {"1?OUTP?10001?boolean", "1 0 0 2 0 0 0 1 0"},
+        {"1?OUTP?19999?boolean", "1 9998 0 2 0 1249 6 1 0"},
+        {"1?OUTP?20000?boolean", "1 19999 0 1 5 2499 7 1 0"},
+        {"1?IREG?300001?float", "1 0 0 4 0 0 0 4 0"},
+        {"2?IREG?365535?unsignedShort", "2 65534 0 4 0 131068 0 2 0"},
+        {"4?HREG?400001?unsignedShort", "4 0 0 3 16 0 0 2 0"},
+        {"7?HREG?400001?unsignedShort", "7 0 0 3 6 0 0 2 0"},
+        {"1?NO?0?unsignedByte", "1 0 0 0 0 0 0 1 1"},
+        {"3?SL?5?unsignedByte", "3 5 0 0 0 5 0 1 0"},
+        {"1?HREG?400001", "there must be 4 tag specification fields"},
+        {"1?HREG?400001?short?x", "there must be 4 tag specification fields"},
+        {"?HREG?400001?short", "nodeID field missing"},
+        {"1??400001?short", "memorytype field missing"},
+        {"1?HREG? ?short", "subIndex field missing"},
+        {"1?HREG?400001?", "orbaType field missing"},
+        {"1?hreg?400001?short", "Can't access memory type"},
+        {"2?SL?1?unsignedByte", "Can't access memory type"},
+        {"5?HREG?400001?short", "Can't access memory type"},
+        {"1?HREG?400001?shorty", "shorty: data type unknown"},
+        {"2?HREG?465536?unsignedShort", "Index out of range"},
+        {"2?HREG?40001?unsignedShort", "Index out of range"},
+        {"3?SL?128?unsignedByte", "Index out of range"},
+        {"1?HREG?400001.1?unsignedShort", "Subindex invalid"},
+        {"1?HREG?400001.16?boolean", "Subindex invalid"},
+        {"1?HREG?400001.-1?short", "Subindex invalid"},
+        {"1?OUTP?1.8?boolean", "Subindex invalid"},
+        {"1?HREG?400001.1?object", "Subindex invalid"},
+        {"1?NO?0.-1?unsignedByte", "Subindex invalid"},
+        {"1?NO?0?short", "invalid access to node override"},
+        {"3?SL?1?short", "invalid access to Slave Address"},
+        {"1?NO?1?unsignedByte", "invalid offset for this memory type"},
+        {"1?HREG?400001?time", "not allowed orba type"},
+        {"1?INP?100001?unsignedByte", "not allowed orba type"},
     };
-    for (const auto& row : rows) {
-        const MemoryType* t = manager.getMemoryType(row.model, row.type);
-        ASSERT_NE(t, nullptr) << row.model << "/" << row.type;
-        EXPECT_EQ(std::vector<int>({t->getNaturalType(), t->getOrbaTypes(), t->isReadOnly(),
-                                    t->getMinIndex(), t->getMaxIndex(), t->getBlockReadCount()}),
-                  row.fields)
-            << row.model << "/" << row.type;
+    for (const auto& [address, expected] : cases) {
+        protocol->SetError(1, "");
+        ITag* created = protocol->CreateTag(address);
+        std::string got = lastError();
+        if (created != nullptr) {
+            const auto* t = static_cast<const Tag_QARN*>(created);
+            EXPECT_STREQ(t->GetVarName(), address);
+            got.clear();
+            for (int v : {protocol->GetNodeID(t), t->getOffset(), t->getSubIndex(),
+                          int{t->getReadCode()}, int{t->getWriteCode()}, t->GetByteOffset(),
+                          t->GetBitIndex(), t->PackedLen(), protocol->Extend(3, created)}) {
+                got += (got.empty() ? "" : " ") + std::to_string(v);
+            }
+        }
+        EXPECT_EQ(got, std::isdigit(expected[0]) != 0
+                           ? std::string(expected)
+                           : std::string("-1 Tag URI error: ") + address + " - " + expected);
     }
-    for (const auto& [model, type] : {std::pair{"EM24", "INP"},
-                                      {"EM21", "SL"},
-                                      {"em21", "HREG"},
-                                      {"1", "HREG"},
-                                      {"EM21", "hreg"},
-                                      {"WM30", "OUTP"}}) {
-        EXPECT_EQ(manager.getMemoryType(model, type), nullptr) << model << "/" << type;
-    }
-    EXPECT_EQ(manager.getModel("em21")->getName(), "EM21");
-    EXPECT_EQ(manager.getModel("ISMG3xx")->getName(), "ISMG3xx");
-    EXPECT_EQ(manager.getModels().size(), 8u);
-    EXPECT_EQ(manager.getModels()[7].getMemoryTypes().size(), 5u);
+}
+
+TEST_F(Config, TagCloneOutlivesTheOriginal) {
+    configure(TagNodes);
+    const Tag_QARN* original = tag("1?HREG?400010.1?byte(inv)");
+    std::unique_ptr<const Tag_QARN> clone(static_cast<const Tag_QARN*>(original->Clone()));
+    protocol->FreeTag(const_cast<Tag_QARN*>(original));
+    ASSERT_NE(clone, nullptr);
+    EXPECT_STREQ(clone->GetVarName(), "1?HREG?400010.1?byte(inv)");
+    EXPECT_EQ(clone->GetByteOffset(), 19);
+    EXPECT_EQ(clone->getConversions(), std::vector<std::string>{"inv"});
+    EXPECT_EQ(clone->getNodeParams(), protocol->getParamManager().getNodeParams(1));
 }

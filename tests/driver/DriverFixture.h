@@ -38,15 +38,13 @@ class DriverTest : public ::testing::Test {
         protocol = std::make_unique<Protocol_QARN>();
         ASSERT_TRUE(protocol->Config((LineConfig + nodes).c_str())) << lastError();
     }
-    // configure(), Start(), and every record cleared.
+    // configure(), Start(), and the records of the port and of the delays cleared.
     void start(const std::string& nodes = GenericNode) {
         configure(nodes);
         ASSERT_TRUE(protocol->Start()) << lastError();
         port.clearCalls();
         port.clearScript();
         host.multiTask().clearCalls();
-        host.store().clearCalls();
-        host.serialFactory().clearCalls();
     }
     const Tag_QARN* tag(const std::string& address) {
         ITag* created = protocol->CreateTag(address.c_str());
@@ -56,12 +54,12 @@ class DriverTest : public ::testing::Test {
     std::string lastError() const {
         return std::to_string(protocol->GetLastError()) + " " + protocol->GetLastErrorString();
     }
-    int requestCount() const { return port.count(RecordingSerialPort::Op::Send); }
-    // The frames sent, without their CRC.
-    std::vector<std::string> sent() const {
-        std::vector<std::string> frames;
+    int requestCount() const { return port.count(ScriptedSerialPort::Op::Send); }
+    // The frames sent, without their CRC, joined by '|'.
+    std::string sent() const {
+        std::string frames;
         for (const Bytes& frame : port.requests()) {
-            frames.push_back(toHex(Bytes(frame.begin(), frame.end() - 2)));
+            frames += (frames.empty() ? "" : "|") + toHex(Bytes(frame.begin(), frame.end() - 2));
         }
         return frames;
     }
@@ -70,7 +68,5 @@ class DriverTest : public ::testing::Test {
     ScriptedSerialPort port;
     std::unique_ptr<Protocol_QARN> protocol;
 };
-
-using Frames = std::vector<std::string>;
 
 }  // namespace qarntest

@@ -8,7 +8,6 @@
 #include "IProtocolFactory.h"
 #include "ProtFactory.h"
 #include "RecordingHost.h"
-#include "ScriptedSerialPort.h"
 
 using namespace qarntest;
 
@@ -46,8 +45,18 @@ TEST(EntryPoint, LifecycleAndRoundTripFromInitToClose) {
 
     IProtocol* protocol = startedProtocol(protocols);
     EXPECT_EQ(host.serialFactory().calls().at(0).name, "com3");
-    const auto& setup = port.calls().at(0).setup;
-    EXPECT_EQ(std::vector<int>(setup, setup + 5), std::vector<int>({19200, 1, 8, 1, 1}));
+    // The host's queries: its newest interface by exact name, and the kind-3 record flag.
+    EXPECT_EQ(protocol->ConvertTo("IProtocol7"), static_cast<void*>(protocol));
+    EXPECT_EQ(protocol->ConvertTo("iprotocol7"), nullptr);
+    struct {
+        int32_t kind;
+        uint8_t flags[4];
+    } record = {3, {9, 9, 9, 9}};
+    EXPECT_EQ(protocol->Extend(0, &record), 1);
+    EXPECT_EQ(std::vector<int>(record.flags, record.flags + 4), std::vector<int>({1, 0, 0, 0}));
+    record.kind = 2;
+    EXPECT_EQ(protocol->Extend(0, &record), 1);
+    EXPECT_EQ(record.flags[0], 0);
     ITag* reg = protocol->CreateTag("4?HREG?400010?short");
     ITag* override4 = protocol->CreateTag("4?NO?0?unsignedByte");
     ASSERT_TRUE(reg != nullptr && override4 != nullptr) << protocol->GetLastErrorString();

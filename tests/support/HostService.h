@@ -1,6 +1,6 @@
 #pragma once
 // Common part of every host service double: answers ConvertTo for its own interface name and
-// reports a settable implementation name and version, as the info text reads them.
+// reports an implementation name and version, as the info text reads them.
 
 #include <cstring>
 
@@ -20,20 +20,12 @@ class HostService : public Interface {
         : interfaceName_(interfaceName), impName_(impName), impVersion_(impVersion) {}
 
     void* ConvertTo(const char* name) override {
-        if (name != nullptr && std::strcmp(name, interfaceName_) == 0) {
-            return static_cast<Interface*>(this);
-        }
-        return nullptr;
+        return name != nullptr && std::strcmp(name, interfaceName_) == 0
+                   ? static_cast<Interface*>(this)
+                   : nullptr;
     }
     const char* GetImpName() const override { return impName_; }
     int GetImpVersion() const override { return impVersion_; }
-
-    // A null name is allowed: hosts do hand out services without one.
-    void setImplementation(const char* impName, int impVersion) {
-        impName_ = impName;
-        impVersion_ = impVersion;
-    }
-    const char* interfaceName() const { return interfaceName_; }
 
   private:
     const char* interfaceName_;

@@ -1,9 +1,9 @@
 #pragma once
-// Permanent store double: sections of keys in insertion order, held in memory. Implements the
-// extended store; switching that off makes ConvertTo("IPermanentStorage2") answer null, as an
-// older host does. Every call through the host interface is recorded.
+// Permanent store double: keys per section in insertion order, held in memory. Offers the
+// extended store unless that is switched off (ConvertTo("IPermanentStorage2") then answers null,
+// as an older host does). Texts handed out stay valid until the next change.
 
-#include <list>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,66 +15,100 @@ namespace qarntest {
 
 class MemoryStore : public HostService<IPermanentStorage2> {
   public:
-    enum class Op {
-        SetValue,
-        GetValue,
-        RemoveValue,
-        GetValueCount,
-        GetValueName,
-        CopyValue,
-        CopyValueName
-    };
-    struct Call {
-        Op op;
-        std::string section;
-        std::string key;    // empty for the operations that take an index
-        int index;          // -1 for the operations that take a key
-        std::string value;  // SetValue only
-        int bufferSize;     // the Copy operations only
-    };
+    MemoryStore() : HostService("IPermanentStorage", "TestStore", 2) {}
 
-    MemoryStore();
+    void* ConvertTo(const char* name) override {
+        if (name != nullptr && std::strcmp(name, "IPermanentStorage2") == 0) {
+            return extended_ ? static_cast<IPermanentStorage2*>(this) : nullptr;
+        }
+        return HostService::ConvertTo(name);
+    }
+    int SetValue(const char* section, const char* key, const char* value) override {
+        if (section == nullptr || key == nullptr || value == nullptr) {
+            return 0;
+        }
+        put(section, key, value);
+        return 1;
+    }
+    const char* GetValue(const char* section, const char* key) override {
+        const Entry* entry = find(section, key);
+        return entry != nullptr ? entry->value.c_str() : nullptr;
+    }
+    int RemoveValue(const char* section, const char* key) override {
+        const Entry* entry = find(section, key);
+        if (entry != nullptr) {
+            entries_.erase(entries_.begin() + (entry - entries_.data()));
+        }
+        return entry != nullptr ? 1 : 0;
+    }
+    int GetValueCount(const char* section) override {
+        int count = 0;
+        while (at(section, count) != nullptr) {
+            ++count;
+        }
+        return count;
+    }
+    const char* GetValueName(const char* section, int index) override {
+        const Entry* entry = at(section, index);
+        return entry != nullptr ? entry->key.c_str() : nullptr;
+    }
+    // The copy contract: the whole text and its NUL must fit, otherwise nothing is copied.
+    int CopyValue(const char* section, const char* key, char* buffer, int size) override {
+        return copyOut(GetValue(section, key), buffer, size);
+    }
+    int CopyValueName(const char* section, int index, char* buffer, int size) override {
+        return copyOut(GetValueName(section, index), buffer, size);
+    }
 
-    void* ConvertTo(const char* name) override;
-
-    int SetValue(const char* section, const char* key, const char* value) override;
-    const char* GetValue(const char* section, const char* key) override;
-    int RemoveValue(const char* section, const char* key) override;
-    int GetValueCount(const char* section) override;
-    const char* GetValueName(const char* section, int index) override;
-    int CopyValue(const char* section, const char* key, char* buffer, int size) override;
-    int CopyValueName(const char* section, int index, char* buffer, int size) override;
-
-    // Test side: nothing below is recorded.
+    // Test side.
     void setExtended(bool offered) { extended_ = offered; }
-    void put(const std::string& section, const std::string& key, const std::string& value);
-    std::optional<std::string> value(const std::string& section, const std::string& key) const;
-    std::vector<std::string> keys(const std::string& section) const;
-    const std::vector<Call>& calls() const { return calls_; }
-    void clearCalls() { calls_.clear(); }
+    void put(const std::string& section, const std::string& key, const std::string& value) {
+        if (const Entry* entry = find(section.c_str(), key.c_str())) {
+            const_cast<Entry*>(entry)->value = value;  // keeps its place in the key order
+        } else {
+            entries_.push_back({section, key, value});
+        }
+    }
+    std::optional<std::string> value(const std::string& section, const std::string& key) const {
+        const Entry* entry = find(section.c_str(), key.c_str());
+        return entry != nullptr ? std::optional<std::string>(entry->value) : std::nullopt;
+    }
 
   private:
     struct Entry {
+        std::string section;
         std::string key;
         std::string value;
     };
-    struct Section {
-        std::string name;
-        // A list keeps the pointers that GetValue and GetValueName hand out valid while other
-        // keys come and go.
-        std::list<Entry> entries;
-    };
-
-    Section* findSection(const std::string& name);
-    const Section* findSection(const std::string& name) const;
-    const Entry* findEntry(const char* section, const char* key) const;
-    const Entry* entryAt(const char* section, int index) const;
-    void record(Op op, const char* section, const char* key, int index, const char* value = "",
-                int bufferSize = 0);
+    const Entry* find(const char* section, const char* key) const {
+        for (const Entry& entry : entries_) {
+            if (section != nullptr && key != nullptr && entry.section == section &&
+                entry.key == key) {
+                return &entry;
+            }
+        }
+        return nullptr;
+    }
+    // The index-th key of the section.
+    const Entry* at(const char* section, int index) const {
+        for (const Entry& entry : entries_) {
+            if (section != nullptr && entry.section == section && index-- == 0) {
+                return &entry;
+            }
+        }
+        return nullptr;
+    }
+    static int copyOut(const char* text, char* buffer, int size) {
+        if (text == nullptr || buffer == nullptr || size <= 0 ||
+            std::strlen(text) + 1 > static_cast<std::size_t>(size)) {
+            return 0;
+        }
+        std::memcpy(buffer, text, std::strlen(text) + 1);
+        return 1;
+    }
 
     bool extended_ = true;
-    std::list<Section> sections_;
-    std::vector<Call> calls_;
+    std::vector<Entry> entries_;  // every section, in insertion order
 };
 
 }  // namespace qarntest

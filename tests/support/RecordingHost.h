@@ -1,24 +1,81 @@
 #pragma once
 // Host factory double. Hands out one object for each of the nine host services, can withhold any
 // of them by name, and records every CreateInterface and ReleaseInterface call in order with the
-// service name and the object.
+// service name and the object. Also the doubles of the services the driver calls.
 
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "HostService.h"
 #include "ICDSBuffer.h"
 #include "IDiag.h"
 #include "IDriverInterface.h"
 #include "IFastTimer.h"
 #include "IInterfaceFactory.h"
+#include "IMultiTask2.h"
+#include "ISerialFactory.h"
 #include "ISmux.h"
 #include "ISocketFactory.h"
 #include "MemoryStore.h"
-#include "RecordingMultiTask.h"
-#include "RecordingSerialFactory.h"
+#include "ScriptedSerialPort.h"
 
 namespace qarntest {
+
+// Sleep records what was asked and returns at once, so delays cost no time and can be checked.
+class RecordingMultiTask : public HostService<IMultiTask2> {
+  public:
+    struct SleepCall {
+        int ms;
+        unsigned long stamp;
+    };
+    RecordingMultiTask() : HostService("IMultiTask2", "TestMultiTask", 3) {}
+    void Sleep(int ms) override { sleeps_.push_back({ms, nextCallStamp()}); }
+    const std::vector<SleepCall>& sleeps() const { return sleeps_; }
+    void clearCalls() { sleeps_.clear(); }
+
+  private:
+    std::vector<SleepCall> sleeps_;
+};
+
+// Hands out one port (its own quiet one, or one a test installs), can refuse every open, and
+// records OpenSerial and CloseSerial in order.
+class RecordingSerialFactory : public HostService<ISerialFactory> {
+  public:
+    enum class Op { Open, Close };
+    struct Call {
+        Op op;
+        std::string name;  // Open only
+    };
+    RecordingSerialFactory() : HostService("ISerialFactory", "TestSerialFactory", 2) {}
+
+    ISerialPort* OpenSerial(const char* name) override {
+        calls_.push_back({Op::Open, name != nullptr ? name : ""});
+        openPorts_ += openFails_ ? 0 : 1;
+        return openFails_ ? nullptr : &port();
+    }
+    void CloseSerial(ISerialPort*) override {
+        calls_.push_back({Op::Close, ""});
+        --openPorts_;
+    }
+
+    void setOpenFails(bool fails) { openFails_ = fails; }
+    // Hands out `port` from now on; the caller keeps ownership. Null returns to the own port.
+    void usePort(RecordingSerialPort* port) { installed_ = port; }
+    RecordingSerialPort& port() { return installed_ != nullptr ? *installed_ : ownPort_; }
+    // True while more ports were handed out than given back.
+    bool portOpen() const { return openPorts_ > 0; }
+    const std::vector<Call>& calls() const { return calls_; }
+    void clearCalls() { calls_.clear(); }
+
+  private:
+    bool openFails_ = false;
+    RecordingSerialPort ownPort_;
+    RecordingSerialPort* installed_ = nullptr;
+    int openPorts_ = 0;
+    std::vector<Call> calls_;
+};
 
 class RecordingHost final : public IInterfaceFactory {
   public:
@@ -32,31 +89,56 @@ class RecordingHost final : public IInterfaceFactory {
     };
 
     // The services in the order the module asks for them.
-    static const std::vector<std::string>& serviceNames();
+    static const std::vector<std::string>& serviceNames() {
+        static const std::vector<std::string> names = {
+            "IMultiTask2",       "ISerialFactory",   "ISocketFactory", "ICDSBuffer", "IDiag",
+            "IPermanentStorage", "IDriverInterface", "ISmux",          "IFastTimer"};
+        return names;
+    }
 
-    RecordingHost();
-    ~RecordingHost() = default;
+    RecordingHost() = default;
     RecordingHost(const RecordingHost&) = delete;
     RecordingHost& operator=(const RecordingHost&) = delete;
 
-    IInterface* CreateInterface(const char* name) override;
-    void ReleaseInterface(IInterface* object) override;
+    IInterface* CreateInterface(const char* name) override {
+        const int i = name != nullptr ? index(name) : -1;
+        IInterface* answer = i >= 0 && !withheld_[i] ? objects_[i] : nullptr;
+        calls_.push_back({Op::Create, name != nullptr ? name : "", answer});
+        return answer;
+    }
+    void ReleaseInterface(IInterface* object) override {
+        const auto* found = std::find(std::begin(objects_), std::end(objects_), object);
+        const bool ours = object != nullptr && found != std::end(objects_);
+        calls_.push_back({Op::Release, ours ? serviceNames()[found - objects_] : "", object});
+    }
 
     // From now on the named service is refused (or delivered again). Throws for a name that is
     // no service of the host.
-    void withhold(const std::string& name);
-    void deliver(const std::string& name);
+    void withhold(const std::string& name) { withheld_[known(name)] = true; }
+    void deliver(const std::string& name) { withheld_[known(name)] = false; }
     // Withholds the five services a module may do without.
-    void withholdOptional();
-
+    void withholdOptional() {
+        for (const char* name :
+             {"IDiag", "IPermanentStorage", "IDriverInterface", "ISmux", "IFastTimer"}) {
+            withhold(name);
+        }
+    }
     // The object handed out for a service name, whether withheld or not; null for other names.
-    IInterface* service(const std::string& name) const;
-    // The service name of an object handed out; "" for any other object.
-    std::string nameOf(const IInterface* object) const;
+    IInterface* service(const std::string& name) const {
+        return index(name) >= 0 ? objects_[index(name)] : nullptr;
+    }
 
     const std::vector<Call>& calls() const { return calls_; }
     // The names of the Create (or Release) calls, in order.
-    std::vector<std::string> names(Op op) const;
+    std::vector<std::string> names(Op op) const {
+        std::vector<std::string> result;
+        for (const Call& call : calls_) {
+            if (call.op == op) {
+                result.push_back(call.name);
+            }
+        }
+        return result;
+    }
     void clearCalls() { calls_.clear(); }
 
     RecordingMultiTask& multiTask() { return multiTask_; }
@@ -64,12 +146,17 @@ class RecordingHost final : public IInterfaceFactory {
     MemoryStore& store() { return store_; }
 
   private:
-    struct Slot {
-        std::string name;
-        IInterface* object;
-        bool withheld;
-    };
-    Slot& slot(const std::string& name);
+    static int index(const std::string& name) {
+        const auto& all = serviceNames();
+        const auto found = std::find(all.begin(), all.end(), name);
+        return found != all.end() ? static_cast<int>(found - all.begin()) : -1;
+    }
+    static int known(const std::string& name) {
+        if (index(name) < 0) {
+            throw std::invalid_argument("no host service named " + name);
+        }
+        return index(name);
+    }
 
     RecordingMultiTask multiTask_;
     RecordingSerialFactory serialFactory_;
@@ -80,8 +167,17 @@ class RecordingHost final : public IInterfaceFactory {
     HostService<IDriverInterface> driverInterface_{"IDriverInterface", "TestDriverInterface", 1};
     HostService<ISmux> smux_{"ISmux", "TestSmux", 1};
     HostService<IFastTimer> fastTimer_{"IFastTimer", "TestFastTimer", 1};
-
-    std::vector<Slot> slots_;
+    // In the order of serviceNames().
+    IInterface* const objects_[9] = {static_cast<IMultiTask2*>(&multiTask_),
+                                     static_cast<ISerialFactory*>(&serialFactory_),
+                                     &socketFactory_,
+                                     &cdsBuffer_,
+                                     &diag_,
+                                     static_cast<IPermanentStorage*>(&store_),
+                                     &driverInterface_,
+                                     &smux_,
+                                     &fastTimer_};
+    bool withheld_[9] = {};
     std::vector<Call> calls_;
 };
 

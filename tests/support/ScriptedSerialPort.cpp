@@ -1,19 +1,15 @@
 #include "ScriptedSerialPort.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace qarntest {
 
 Bytes hexBytes(const std::string& hex) {
     std::string digits;
-    for (char c : hex) {
-        if (c != ' ') {
-            digits += c;
-        }
-    }
+    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
+                 [](char c) { return c != ' '; });
     if (digits.size() % 2 != 0 ||
         digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         throw std::invalid_argument("not hexadecimal bytes: " + hex);
@@ -57,38 +53,35 @@ Bytes ismgWrapped(const Bytes& frame) {
     return out;
 }
 
-void ScriptedSerialPort::garbage(int count) {
-    // A fixed pattern keeps runs reproducible; its tail is made to miss the CRC.
-    Bytes noise;
-    for (int i = 0; i < count; ++i) {
-        noise.push_back(static_cast<uint8_t>(0x5A ^ (i * 37)));
-    }
-    if (count > 2 && withCrc(Bytes(noise.begin(), noise.end() - 2)) == noise) {
-        noise.back() ^= 0xFF;
-    }
-    answer(noise);
-}
-
-int ScriptedSerialPort::onDrain(uint8_t*, int) {
-    if (staleRounds_ == 0) {
+int ScriptedSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs,
+                                int* received, int flags) {
+    record({Op::Receive,
+            0,
+            {},
+            {},
+            size,
+            timeoutMs,
+            interCharMs,
+            received != nullptr ? *received : -1,
+            flags});
+    if (script_.empty() || received == nullptr) {
         return 0;
     }
-    --staleRounds_;
-    return 1;
-}
-
-int ScriptedSerialPort::onReceive(uint8_t* buffer, int size, int* received) {
-    if (script_.empty()) {
-        return 0;
-    }
-    const Entry entry = script_.front();
+    const Entry entry = std::move(script_.front());
     script_.pop_front();
-    const int count = std::min(static_cast<int>(entry.bytes.size()), size);
-    if (count > 0) {
-        std::memcpy(buffer, entry.bytes.data(), static_cast<size_t>(count));
-    }
-    *received = count;
+    *received = std::max(0, std::min(static_cast<int>(entry.bytes.size()), size));
+    std::copy(entry.bytes.begin(), entry.bytes.begin() + *received, buffer);
     return entry.delivers ? 1 : 0;
+}
+
+std::vector<Bytes> ScriptedSerialPort::requests() const {
+    std::vector<Bytes> frames;
+    for (const Call& call : calls_) {
+        if (call.op == Op::Send) {
+            frames.push_back(call.bytes);
+        }
+    }
+    return frames;
 }
 
 }  // namespace qarntest
