@@ -1,6 +1,5 @@
 #include "ModbusPtySlave.h"
 
-#include <modbus.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,9 +29,21 @@ ModbusPtySlave::ModbusPtySlave(int slaveId) {
     }
     modbus_set_slave(ctx_, slaveId);
     modbus_set_socket(ctx_, master_);
-    // Wake up now and then to see whether the test is over.
-    modbus_set_indication_timeout(ctx_, 0, 50000);
-    thread_ = std::thread([this] { serve(); });
+    modbus_set_indication_timeout(ctx_, 0, 50000);  // wake up now and then to see whether to stop
+    thread_ = std::thread([this] {
+        uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+        while (!stop_) {
+            // Nothing (time-out, another slave's request, a damaged frame): wait for the next.
+            const int n = modbus_receive(ctx_, request);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (n > 0) {
+                log_.emplace_back(request, request + n);
+            }
+            if (n > 0 && !silent_) {
+                modbus_reply(ctx_, request, n, map_);
+            }
+        }
+    });
 }
 
 ModbusPtySlave::~ModbusPtySlave() {
@@ -52,56 +63,4 @@ ModbusPtySlave::~ModbusPtySlave() {
     if (slaveFd_ >= 0) {
         close(slaveFd_);
     }
-}
-
-void ModbusPtySlave::serve() {
-    uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
-    while (!stop_) {
-        const int n = modbus_receive(ctx_, request);
-        if (n <= 0) {
-            // Time-out, a request for another slave, or a damaged frame: wait for the next.
-            continue;
-        }
-        ++requests_;
-        std::lock_guard<std::mutex> lock(mutex_);
-        log_.emplace_back(request, request + n);
-        if (!silent_) {
-            modbus_reply(ctx_, request, n, map_);
-        }
-    }
-}
-
-void ModbusPtySlave::setHolding(int address, uint16_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    map_->tab_registers[address] = value;
-}
-
-void ModbusPtySlave::setInput(int address, uint16_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    map_->tab_input_registers[address] = value;
-}
-
-void ModbusPtySlave::setCoil(int address, bool value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    map_->tab_bits[address] = value ? 1 : 0;
-}
-
-void ModbusPtySlave::setDiscrete(int address, bool value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    map_->tab_input_bits[address] = value ? 1 : 0;
-}
-
-uint16_t ModbusPtySlave::holding(int address) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return map_->tab_registers[address];
-}
-
-bool ModbusPtySlave::coil(int address) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return map_->tab_bits[address] != 0;
-}
-
-std::vector<std::vector<uint8_t>> ModbusPtySlave::log() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
 }

@@ -6,53 +6,49 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "TempDir.h"
 
 using refhost::FileStore;
+using namespace std::string_literals;
 
-TEST(FileStoreText, AwkwardNamesAndValuesSurviveTheRoundTrip) {
-    const std::string awkward[] = {
-        "plain",  "with=equals", "#hash",    ";semicolon",  "[bracket",  "]",
-        " lead",  "trail ",      "  ",       "tab\there",   "new\nline", "cr\r",
-        "back\\", "\\x41",       "\x01\x7f", "caf\xc3\xa9", "a = b",     "[s]",
-    };
+class FileStoreTest : public ::testing::Test {
+  protected:
+    // Parses `text`; the error, or "" when it parsed.
+    static std::string parse(const std::string& text, FileStore::Sections& s) {
+        std::string error;
+        return FileStore::parse(text, s, error) ? "" : error;
+    }
+
+    TempDir dir;
+    std::string path = dir.file("state/qarn/store.ini");
+};
+
+TEST_F(FileStoreTest, AwkwardNamesAndValuesSurviveTheRoundTrip) {
     FileStore::Sections in;
-    for (const std::string& a : awkward) {
+    for (const std::string a :
+         {"with=equals", "#hash", ";semi", "[bracket", "]", " lead", "trail ", "tab\there",
+          "new\nline", "cr\r", "back\\", "\\x41", "\x01\x7f", "caf\xc3\xa9", "[s]"}) {
         in[a][a] = a;
         in["values"]["k" + a] = a;
     }
     in["empty value"]["k"] = "";
     const std::string text = FileStore::serialize(in);
     FileStore::Sections out;
-    std::string error;
-    ASSERT_TRUE(FileStore::parse(text, out, error)) << error << "\n" << text;
+    ASSERT_EQ(parse(text, out), "") << text;
     EXPECT_EQ(out, in) << text;
 }
 
-TEST(FileStoreText, HandWrittenFilesAreRead) {
-    const std::string text =
-        "# a comment\r\n"
-        "; another\n"
-        "\n"
-        "  [QARN]  \n"
-        "tempNode5 = 7\n"
-        "tempNode5=8\n"  // the later line wins, as in any ini file
-        "spaced=  a b  \n"
-        "[other]\n"
-        "k=v=w\n";
+TEST_F(FileStoreTest, HandWrittenFilesAreReadAndDamageIsReportedWithItsLine) {
     FileStore::Sections s;
-    std::string error;
-    ASSERT_TRUE(FileStore::parse(text, s, error)) << error;
-    EXPECT_EQ(s["QARN"]["tempNode5"], "8");
-    EXPECT_EQ(s["QARN"]["spaced"], "a b");
-    EXPECT_EQ(s["other"]["k"], "v=w");
-    EXPECT_EQ(s.size(), 2U);
-}
-
-TEST(FileStoreText, DamageIsReportedWithItsLine) {
-    using namespace std::string_literals;
+    ASSERT_EQ(parse("# a comment\r\n; another\n\n  [QARN]  \ntempNode5 = 7\ntempNode5=8\n"
+                    "spaced=  a b  \n[other]\nk=v=w\n",
+                    s),
+              "");
+    EXPECT_EQ(s, (FileStore::Sections{{"QARN", {{"tempNode5", "8"}, {"spaced", "a b"}}},
+                                      {"other", {{"k", "v=w"}}}}));
     const struct {
         std::string text;
         const char* error;
@@ -69,64 +65,43 @@ TEST(FileStoreText, DamageIsReportedWithItsLine) {
         {"[s]\nk=a\0b\n"s, "line 2: NUL byte"},
     };
     for (const auto& c : cases) {
-        FileStore::Sections s;
-        std::string error;
-        EXPECT_FALSE(FileStore::parse(c.text, s, error)) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
+        EXPECT_EQ(parse(c.text, s), c.error) << c.text;
     }
 }
 
-class FileStoreTest : public ::testing::Test {
-  protected:
-    TempDir dir;
-    std::string path = dir.file("state/qarn/store.ini");
-};
-
-TEST_F(FileStoreTest, MissingFileIsAnEmptyStoreAndChangesCreateFolderAndFile) {
+TEST_F(FileStoreTest, MissingFileIsEmptyAndChangesOfEveryWriterAreKept) {
     FileStore store(path);
     EXPECT_TRUE(store.load()) << store.error();
     EXPECT_EQ(store.GetValueCount("QARN"), 0);
     EXPECT_EQ(store.GetValue("QARN", "tempNode5"), nullptr);
     EXPECT_EQ(store.RemoveValue("QARN", "tempNode5"), 0);
-    EXPECT_EQ(access(path.c_str(), F_OK), -1) << "a change that changes nothing writes nothing";
+    EXPECT_FALSE(std::filesystem::exists(path)) << "a change that changes nothing writes nothing";
 
-    EXPECT_EQ(store.SetValue("QARN", "tempNode5", "7"), 1) << store.error();
-    EXPECT_STREQ(store.GetValue("QARN", "tempNode5"), "7");
-
-    FileStore again(path);
-    ASSERT_TRUE(again.load()) << again.error();
-    EXPECT_STREQ(again.GetValue("QARN", "tempNode5"), "7");
-}
-
-TEST_F(FileStoreTest, KeysAreListedSortedAndRemovedForGood) {
-    FileStore store(path);
-    ASSERT_TRUE(store.load());
+    FileStore other(path);  // a second program on the same store
+    ASSERT_TRUE(other.load());
     for (const char* k : {"tempNode3", "tempNode12", "other"}) {
-        ASSERT_EQ(store.SetValue("QARN", k, "1"), 1);
+        ASSERT_EQ(store.SetValue("QARN", k, k), 1) << store.error();
     }
-    ASSERT_EQ(store.SetValue("line2", "tempNode1", "2"), 1);
-    EXPECT_EQ(store.GetValueCount("QARN"), 3);
-    EXPECT_STREQ(store.GetValueName("QARN", 0), "other");
-    EXPECT_STREQ(store.GetValueName("QARN", 1), "tempNode12");
-    EXPECT_STREQ(store.GetValueName("QARN", 2), "tempNode3");
-    EXPECT_EQ(store.GetValueName("QARN", 3), nullptr);
-    EXPECT_EQ(store.GetValueName("QARN", -1), nullptr);
-    EXPECT_EQ(store.GetValueName("nosection", 0), nullptr);
-
+    ASSERT_EQ(other.SetValue("line2", "tempNode1", "2"), 1);
+    ASSERT_EQ(other.SetValue("QARN", "tempNode7", "7"), 1);
     EXPECT_EQ(store.RemoveValue("QARN", "tempNode12"), 1);
     EXPECT_EQ(store.RemoveValue("QARN", "tempNode12"), 0);
     EXPECT_EQ(store.RemoveValue("line2", "tempNode1"), 1);
 
     FileStore again(path);
-    ASSERT_TRUE(again.load());
-    EXPECT_EQ(again.GetValueCount("QARN"), 2);
-    EXPECT_EQ(again.GetValue("QARN", "tempNode12"), nullptr);
+    ASSERT_TRUE(again.load()) << again.error();
+    EXPECT_EQ(again.GetValueCount("QARN"), 3);
+    EXPECT_STREQ(again.GetValueName("QARN", 0), "other");  // sorted
+    EXPECT_STREQ(again.GetValueName("QARN", 1), "tempNode3");
+    EXPECT_STREQ(again.GetValueName("QARN", 2), "tempNode7");
+    EXPECT_EQ(again.GetValueName("QARN", 3), nullptr);
+    EXPECT_EQ(again.GetValueName("QARN", -1), nullptr);
+    EXPECT_STREQ(again.GetValue("QARN", "tempNode3"), "tempNode3");
     EXPECT_EQ(again.GetValueCount("line2"), 0);
-    EXPECT_EQ(TempDir::read(path).find("[line2]"), std::string::npos)
-        << "an emptied section leaves no header behind";
+    EXPECT_EQ(TempDir::read(path).find("[line2]"), std::string::npos) << "empty section left";
 }
 
-TEST_F(FileStoreTest, ChangesReplaceTheFileAndLeaveNoTemporaries) {
+TEST_F(FileStoreTest, ChangesReplaceTheFileAtomicallyAndLeaveNoTemporaries) {
     FileStore store(path);
     ASSERT_TRUE(store.load());
     ASSERT_EQ(store.SetValue("QARN", "tempNode1", "old"), 1);
@@ -139,38 +114,20 @@ TEST_F(FileStoreTest, ChangesReplaceTheFileAndLeaveNoTemporaries) {
     struct stat newStat {};
     ASSERT_EQ(stat(path.c_str(), &newStat), 0);
     EXPECT_NE(newStat.st_ino, oldStat.st_ino) << "written in place instead of replaced";
-    // A reader that had the old file open still sees the whole old content.
-    char buf[256] = {};
+    char buf[256] = {};  // a reader of the old file still sees the whole old content
     ASSERT_GT(pread(before, buf, sizeof buf - 1, 0), 0);
     close(before);
-    EXPECT_NE(std::string(buf).find("tempNode1=old"), std::string::npos);
+    EXPECT_NE(std::string(buf).find("[QARN]\ntempNode1=old\n"), std::string::npos) << buf;
 
     const std::string folder = dir.file("state/qarn");
     TempDir::write(folder + "/store.ini.tmp.ABC123", "left by a writer that died");
     ASSERT_EQ(store.SetValue("QARN", "tempNode2", "x"), 1);
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (const dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') {
-                names.emplace_back(e->d_name);
-            }
-        }
-        closedir(d);
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(e.path().filename(), "store.ini");
+        ++files;
     }
-    EXPECT_EQ(names, std::vector<std::string>{"store.ini"});
-}
-
-TEST_F(FileStoreTest, ChangesOfAnotherWriterAreKept) {
-    FileStore first(path);
-    FileStore second(path);
-    ASSERT_TRUE(first.load());
-    ASSERT_TRUE(second.load());
-    ASSERT_EQ(first.SetValue("QARN", "tempNode1", "2"), 1);
-    ASSERT_EQ(second.SetValue("QARN", "tempNode3", "4"), 1);
-    FileStore check(path);
-    ASSERT_TRUE(check.load());
-    EXPECT_STREQ(check.GetValue("QARN", "tempNode1"), "2");
-    EXPECT_STREQ(check.GetValue("QARN", "tempNode3"), "4");
+    EXPECT_EQ(files, 1);
 }
 
 TEST_F(FileStoreTest, DamagedFileIsReportedAndKeptAsideOnTheFirstChange) {
@@ -182,7 +139,6 @@ TEST_F(FileStoreTest, DamagedFileIsReportedAndKeptAsideOnTheFirstChange) {
     EXPECT_FALSE(store.load());
     EXPECT_NE(store.error().find("line 3: expected key=value"), std::string::npos) << store.error();
     EXPECT_EQ(store.GetValueCount("QARN"), 0);
-
     ASSERT_EQ(store.SetValue("QARN", "tempNode5", "6"), 1) << store.error();
     EXPECT_EQ(TempDir::read(path + ".bad"), damaged);
     FileStore again(path);
@@ -191,48 +147,37 @@ TEST_F(FileStoreTest, DamagedFileIsReportedAndKeptAsideOnTheFirstChange) {
     EXPECT_EQ(again.GetValue("QARN", "tempNode1"), nullptr);
 }
 
-TEST_F(FileStoreTest, CopiesFollowTheBufferContract) {
+TEST_F(FileStoreTest, ExtendedStoreCopiesFollowTheBufferContract) {
     FileStore store(path);
-    ASSERT_TRUE(store.load());
+    auto* base = static_cast<IPermanentStorage*>(&store);
+    auto* s = static_cast<IPermanentStorage2*>(base->ConvertTo("IPermanentStorage2"));
+    ASSERT_EQ(s, &store);
+    EXPECT_EQ(base->ConvertTo("IPermanentStorage"), base);
+    EXPECT_EQ(base->ConvertTo("ipermanentstorage2"), nullptr);
     const std::string fits(255, 'a');
     const std::string tooLong(256, 'b');
-    ASSERT_EQ(store.SetValue("s", "fits", fits.c_str()), 1);
-    ASSERT_EQ(store.SetValue("s", "long", tooLong.c_str()), 1);
-    ASSERT_EQ(store.SetValue("s", tooLong.c_str(), "x"), 1);
+    ASSERT_EQ(s->SetValue("s", "fits", fits.c_str()), 1);
+    ASSERT_EQ(s->SetValue("s", "long", tooLong.c_str()), 1);
+    ASSERT_EQ(s->SetValue("s", tooLong.c_str(), "x"), 1);
 
     char buffer[256];
-    EXPECT_EQ(store.CopyValue("s", "fits", buffer, 256), 1);
+    EXPECT_EQ(s->CopyValue("s", "fits", buffer, 256), 1);
     EXPECT_EQ(std::string(buffer), fits);
     std::memset(buffer, 'z', sizeof buffer);
-    EXPECT_EQ(store.CopyValue("s", "long", buffer, 256), 0);
+    EXPECT_EQ(s->CopyValue("s", "long", buffer, 256), 0);
     EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(store.CopyValue("s", "missing", buffer, 256), 0);
-    EXPECT_EQ(store.CopyValue("s", "fits", buffer, 0), 0);
-
+    EXPECT_EQ(s->CopyValue("s", "missing", buffer, 256), 0);
+    EXPECT_EQ(s->CopyValue("s", "fits", buffer, 0), 0);
     // Names sorted: "bbb...", "fits", "long".
     std::memset(buffer, 'z', sizeof buffer);
-    EXPECT_EQ(store.CopyValueName("s", 0, buffer, 256), 0);
+    EXPECT_EQ(s->CopyValueName("s", 0, buffer, 256), 0);
     EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(store.CopyValueName("s", 1, buffer, 256), 1);
+    EXPECT_EQ(s->CopyValueName("s", 1, buffer, 256), 1);
     EXPECT_STREQ(buffer, "fits");
-    EXPECT_EQ(store.CopyValueName("s", 3, buffer, 256), 0);
+    EXPECT_EQ(s->CopyValueName("s", 3, buffer, 256), 0);
 }
 
-TEST_F(FileStoreTest, AnswersBothStoreNamesWithTheExtendedStore) {
-    FileStore store(path);
-    auto* viaBase = static_cast<IPermanentStorage*>(&store);
-    auto* extended = static_cast<IPermanentStorage2*>(viaBase->ConvertTo("IPermanentStorage2"));
-    ASSERT_EQ(extended, &store);
-    EXPECT_EQ(viaBase->ConvertTo("IPermanentStorage"), viaBase);
-    EXPECT_EQ(viaBase->ConvertTo("ipermanentstorage2"), nullptr);
-    ASSERT_EQ(extended->SetValue("QARN", "tempNode1", "9"), 1);
-    char buffer[256];
-    EXPECT_EQ(extended->CopyValue("QARN", "tempNode1", buffer, 256), 1);
-    EXPECT_STREQ(buffer, "9");
-}
-
-TEST(FileStoreFailure, ChangeThatCannotBeWrittenIsCountedAndExplained) {
-    TempDir dir;
+TEST_F(FileStoreTest, ChangeThatCannotBeWrittenIsCountedAndExplained) {
     TempDir::write(dir.file("plain"), "a file where a folder should be");
     FileStore store(dir.file("plain/qarn/store.ini"));
     EXPECT_FALSE(store.load());
