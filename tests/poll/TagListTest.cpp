@@ -18,70 +18,47 @@ namespace {
 
 using qarn::TagSpec;
 
-std::vector<TagSpec> parse(const std::string& text) {
+std::vector<TagSpec> parse(const std::string& text, const std::string& source = "list") {
     std::istringstream in(text);
-    return qarn::parseTagList(in, "list");
+    return qarn::parseTagList(in, source);
 }
 
-std::string usageError(const std::string& text) {
+std::string text(const TagSpec& t) {
+    return t.name + "|" + t.address + "|" + t.origin;
+}
+
+TEST(TagList, FilesAndArgumentsGiveNamesAddressesAndPlaces) {
+    std::vector<std::string> got;
+    for (const TagSpec& t : parse("# meter\n"
+                                  "\n"
+                                  "volts   1?IREG?300001?int(swap2,swap4)   # 0.1 V\n"
+                                  "\tfreq\t1?IREG?300032?unsignedShort\r\n"
+                                  "1?HREG?400001?short\n"
+                                  "spaced 2 ? HREG ? 400003 ? short\n"
+                                  "   # indented comment\n")) {
+        got.push_back(text(t));
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "volts|1?IREG?300001?int(swap2,swap4)|list:3",
+                       "freq|1?IREG?300032?unsignedShort|list:4",
+                       "1?HREG?400001?short|1?HREG?400001?short|list:5",
+                       "spaced|2 ? HREG ? 400003 ? short|list:6",
+                   }));
     try {
-        parse(text);
+        parse("a 1?HREG?400001?short\nvolts # no address\n");
+        ADD_FAILURE() << "a name without an address was accepted";
     } catch (const qarn::UsageError& e) {
-        return e.what();
+        EXPECT_STREQ(e.what(), "list:2: 'volts' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");
     }
-    return "(accepted)";
-}
+    EXPECT_TRUE(parse("# nothing but comments\n\n").empty());
 
-TEST(TagList, NamesAddressesAndComments) {
-    const std::vector<TagSpec> tags = parse(
-        "# meter\n"
-        "\n"
-        "volts   1?IREG?300001?int(swap2,swap4)   # 0.1 V\n"
-        "\tfreq\t1?IREG?300032?unsignedShort\r\n"
-        "1?HREG?400001?short\n"
-        "spaced 2 ? HREG ? 400003 ? short\n"
-        "   # indented comment\n");
-    ASSERT_EQ(tags.size(), 4U);
-    const struct {
-        const char* name;
-        const char* address;
-        const char* origin;
-    } expected[] = {
-        {"volts", "1?IREG?300001?int(swap2,swap4)", "list:3"},
-        {"freq", "1?IREG?300032?unsignedShort", "list:4"},
-        {"1?HREG?400001?short", "1?HREG?400001?short", "list:5"},
-        {"spaced", "2 ? HREG ? 400003 ? short", "list:6"},
+    const std::pair<const char*, const char*> arguments[] = {
+        {"1?HREG?400001?short", "1?HREG?400001?short|1?HREG?400001?short|argument 3"},
+        {"volts=1?IREG?300001?int", "volts|1?IREG?300001?int|argument 3"},
+        {" v = 1?IREG?300001?int ", "v|1?IREG?300001?int|argument 3"},
     };
-    for (size_t i = 0; i < tags.size(); ++i) {
-        EXPECT_EQ(tags[i].name, expected[i].name);
-        EXPECT_EQ(tags[i].address, expected[i].address);
-        EXPECT_EQ(tags[i].origin, expected[i].origin);
-    }
-}
-
-TEST(TagList, BadLinesAreReportedWithTheirPlace) {
-    EXPECT_EQ(usageError("a 1?HREG?400001?short\nvolts # no address\n"),
-              "list:2: 'volts' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");
-    EXPECT_EQ(usageError("lonely\n"),
-              "list:1: 'lonely' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");
-    EXPECT_EQ(usageError("# nothing but comments\n\n"), "(accepted)");
-}
-
-TEST(TagList, CommandLineArguments) {
-    const struct {
-        const char* argument;
-        const char* name;
-        const char* address;
-    } cases[] = {
-        {"1?HREG?400001?short", "1?HREG?400001?short", "1?HREG?400001?short"},
-        {"volts=1?IREG?300001?int", "volts", "1?IREG?300001?int"},
-        {" v = 1?IREG?300001?int ", "v", "1?IREG?300001?int"},
-    };
-    for (const auto& c : cases) {
-        const TagSpec t = qarn::parseTagArgument(c.argument, 3);
-        EXPECT_EQ(t.name, c.name) << c.argument;
-        EXPECT_EQ(t.address, c.address) << c.argument;
-        EXPECT_EQ(t.origin, "argument 3");
+    for (const auto& [argument, expected] : arguments) {
+        EXPECT_EQ(text(qarn::parseTagArgument(argument, 3)), expected);
     }
     for (const char* bad : {"=1?HREG?400001?short", "v=", "  "}) {
         EXPECT_THROW(qarn::parseTagArgument(bad, 1), qarn::UsageError) << bad;
@@ -99,13 +76,8 @@ TEST(TagList, NamesMustBeUniqueAndTheListNotEmpty) {
         EXPECT_STREQ(e.what(), "argument 1: the name 'a' is already used at list:1");
     }
     EXPECT_THROW(qarn::checkTagNames({}), qarn::UsageError);
-}
-
-TEST(TagList, BundledDemoListParses) {
-    std::istringstream in(qarn::DemoTagList);
-    const std::vector<TagSpec> tags = qarn::parseTagList(in, "demo.tags");
-    EXPECT_NO_THROW(qarn::checkTagNames(tags));
-    EXPECT_GE(tags.size(), 10U);
+    // The bundled demo list is a valid list.
+    EXPECT_NO_THROW(qarn::checkTagNames(parse(qarn::DemoTagList, "demo.tags")));
 }
 
 // Three tags, one failed, through the table.
@@ -115,19 +87,12 @@ TEST(PollTable, ShowsEachTagOnceAndRedrawsInPlaceOnATerminal) {
         {"bits", "2?INP?100001?boolean-2", qarn::ValueType{ICU_BOOLEAN_ARRAY, 2, ICU_BOOLEAN}},
         {"1?NO?0?unsignedByte", "1?NO?0?unsignedByte",
          qarn::ValueType{ICU_UNSIGNED_BYTE, 1, ICU_NONE}}};
-    std::vector<qarn::TagResult> results(3);
-    results[0].ok = true;
-    results[0].value = {0xFE, 0xFF};
-    results[1].code = -6;
-    results[1].text = "Exception: Illegal data address";
-    results[2].ok = true;
-    results[2].value = {7};
-    qarn::CycleSummary summary;
-    summary.complete = true;
-    summary.requests = 2;
-    summary.failedRequests = 1;
-    summary.failedTags = 1;
-    summary.elapsed = std::chrono::microseconds(12345);
+    const auto now = std::chrono::system_clock::now();
+    const std::vector<qarn::TagResult> results = {
+        {true, {0xFE, 0xFF}, 0, "", now},
+        {false, {}, -6, "Exception: Illegal data address", now},
+        {true, {7}, 0, "", now}};
+    const qarn::CycleSummary summary{true, 2, 1, 1, std::chrono::microseconds(12345)};
     const auto draw = [&](bool live, int width, int cycles) {
         std::ostringstream out;
         auto table = qarn::makePollOutput(qarn::PollFormat::Table, out, tags, live, width);
