@@ -1,15 +1,16 @@
 #pragma once
-// A Protocol_QARN wired to the recording host doubles, as the host runs it, without a test
-// framework: while a rig lives, the module-wide service pointers point at its doubles and the
-// serial factory hands out its scripted port. Also the answer scripts that fuzz targets decode
-// from their input.
+// A Protocol_QARN wired to the recording host doubles, as the host runs it: while a rig lives,
+// the module-wide service pointers point at its doubles and the serial factory hands out its
+// scripted port. Also the answer scripts that the targets decode from their input.
 
-#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FuzzInput.h"
+#include "HostServices.h"
+#include "ProtUtilsN.h"
 #include "Protocol_QARN.h"
 #include "RecordingHost.h"
 #include "ScriptedSerialPort.h"
@@ -19,54 +20,71 @@ namespace qarnfuzz {
 using qarntest::Bytes;
 
 // The serial line part of every configuration the targets use.
-extern const char LineConfig[];
+inline const char LineConfig[] =
+    "CfgVer=1 uart=com1 baudrate=9600 parity=even bits=8 stopbits=1 mode=RS-485 ";
 
-class DriverRig {
-  public:
-    DriverRig();
-    ~DriverRig();
-    DriverRig(const DriverRig&) = delete;
-    DriverRig& operator=(const DriverRig&) = delete;
-
-    // A fresh instance configured with `text`; false when Config refused it.
-    bool configure(const std::string& text);
-    // "<code> <text>" of the last error, for messages.
-    std::string lastError() const;
+struct DriverRig {
+    DriverRig() {
+        piMultiTask = &host.multiTask();
+        piSerialFactory = &host.serialFactory();
+        piPermanentStorage = &host.store();
+        host.serialFactory().usePort(&port);
+    }
+    ~DriverRig() {
+        protocol.reset();
+        piMultiTask = nullptr;
+        piSerialFactory = nullptr;
+        piPermanentStorage = nullptr;
+    }
+    // A fresh instance (it takes the serial factory when built) configured with `text`.
+    bool configure(const std::string& text) {
+        protocol = std::make_unique<Protocol_QARN>();
+        return protocol->Config(text.c_str());
+    }
+    bool start(const std::string& nodes) {
+        return configure(LineConfig + nodes) && protocol->Start();
+    }
+    std::string lastError() const {
+        return std::to_string(protocol->GetLastError()) + " " + protocol->GetLastErrorString();
+    }
 
     qarntest::RecordingHost host;
     qarntest::ScriptedSerialPort port;
     std::unique_ptr<Protocol_QARN> protocol;
 };
 
-// One answer as the port hands it out; silence when `delivers` is false.
-struct ScriptedAnswer {
-    bool delivers = false;
-    Bytes bytes;
-};
+// Queues `count` answers (layout in README.md) on the port and returns their bytes (none for
+// silence). `node` and `function` lead the "hinted" ones, so that short inputs pass those checks.
+inline std::vector<Bytes> queueAnswers(FuzzInput& in, qarntest::ScriptedSerialPort& port, int count,
+                                       uint8_t node, uint8_t function) {
+    std::vector<Bytes> answers(static_cast<size_t>(count));
+    for (Bytes& bytes : answers) {
+        const uint8_t mode = in.byte();
+        port.stale((mode & 8) != 0 ? 1 : 0);
+        if ((mode & 3) == 0) {
+            port.silence();
+            continue;
+        }
+        if ((mode & 3) == 3) {
+            bytes = {node, function};
+        }
+        const Bytes body = in.chunk();
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        bytes = (mode & 3) == 1 ? bytes : qarntest::withCrc(bytes);
+        bytes = (mode & 4) != 0 ? qarntest::ismgWrapped(bytes) : bytes;
+        port.answer(bytes);
+    }
+    return answers;
+}
 
-// The first two bytes of the request the next answers belong to; answers may borrow them, so
-// that short inputs get past the node and function checks.
-struct AnswerHint {
-    uint8_t node = 1;
-    uint8_t function = 3;
-};
-
-// Mode bits of one scripted answer. Every mode but silence is followed by a chunk of bytes
-// (a length byte, then the bytes).
-enum AnswerMode : uint8_t {
-    AnswerKindMask = 0x03,
-    AnswerSilence = 0,
-    AnswerRaw = 1,         // the bytes as they are
-    AnswerWithCrc = 2,     // the bytes, then their CRC
-    AnswerHinted = 3,      // the hint's node and function, the bytes, then the CRC
-    AnswerWrapped = 0x04,  // inside the ISMG wrapper
-    AnswerStale = 0x08,    // stale bytes wait on the line, for Drain to clear
-};
-
-// Decodes one answer; `stale` tells whether the line holds stale bytes before it.
-ScriptedAnswer decodeAnswer(FuzzInput& in, const AnswerHint& hint, bool& stale);
-// Decodes `count` answers and queues them on the port; returns them in queue order.
-std::vector<ScriptedAnswer> queueAnswers(FuzzInput& in, qarntest::ScriptedSerialPort& port,
-                                         int count, const AnswerHint& hint);
+// The length GetORBAType gives a data-type string; nothing when it refuses the string.
+inline std::optional<int> typeLength(const std::string& text) {
+    ICU_Type type = ICU_NONE;
+    ICU_Type item = ICU_NONE;
+    int length = 0;
+    std::vector<std::string> conversions;
+    return ProtUtilsN::GetORBAType(text, type, item, length, conversions) ? std::optional(length)
+                                                                          : std::nullopt;
+}
 
 }  // namespace qarnfuzz

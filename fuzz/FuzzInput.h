@@ -1,9 +1,10 @@
 #pragma once
-// Reads a fuzzer's input from front to back. Past the end every read yields zeros or nothing, so
-// a target never checks lengths and every input, however short, is a valid run.
+// A fuzzer's input, read from front to back. Past the end every read yields zeros or nothing, so
+// that every input, however short, is a valid run.
 
-#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,36 +15,22 @@ class FuzzInput {
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     bool empty() const { return pos_ >= size_; }
-    size_t remaining() const { return size_ - pos_; }
-
     uint8_t byte() { return empty() ? 0 : data_[pos_++]; }
-    // High byte first, as on the line.
-    uint16_t word() {
-        const uint16_t high = byte();
-        return static_cast<uint16_t>((high << 8) | byte());
-    }
-    // A number below `n` (0 when n is 0), from one byte.
-    size_t below(size_t n) { return n == 0 ? 0 : byte() % n; }
     // Up to `n` bytes: fewer when the input ends first.
     std::vector<uint8_t> bytes(size_t n) {
-        const size_t take = n < remaining() ? n : remaining();
-        std::vector<uint8_t> out(data_ + pos_, data_ + pos_ + take);
-        pos_ += take;
-        return out;
+        const size_t from = pos_;
+        pos_ += n < size_ - pos_ ? n : size_ - pos_;
+        return std::vector<uint8_t>(data_ + from, data_ + pos_);
     }
     // A length byte, then that many bytes.
     std::vector<uint8_t> chunk() { return bytes(byte()); }
-    // The text up to the next line feed (which is consumed, not returned) or to the end.
+    // The text up to the next line feed (consumed) or the end, cut at a NUL as C code sees it.
     std::string line() {
         std::string out;
-        while (!empty()) {
-            const char c = static_cast<char>(data_[pos_++]);
-            if (c == '\n') {
-                break;
-            }
+        for (char c = 0; !empty() && (c = static_cast<char>(byte())) != '\n';) {
             out += c;
         }
-        return out;
+        return out.substr(0, out.find('\0'));
     }
 
   private:
@@ -52,4 +39,16 @@ class FuzzInput {
     size_t pos_ = 0;
 };
 
+// A broken property ends the run as a crash does: libFuzzer keeps the input, the replay fails.
+[[noreturn]] inline void checkFailed(const char* file, int line, const char* condition,
+                                     const std::string& detail) {
+    std::fprintf(stderr, "%s:%d: property broken: %s\n  %s\n", file, line, condition,
+                 detail.c_str());
+    std::abort();
+}
+
 }  // namespace qarnfuzz
+
+// `detail` is evaluated only when the property is broken.
+#define FUZZ_CHECK(condition, detail) \
+    ((condition) ? void() : qarnfuzz::checkFailed(__FILE__, __LINE__, #condition, (detail)))

@@ -11,7 +11,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 LINE = b"CfgVer=1 uart=com1 baudrate=9600 parity=even bits=8 stopbits=1 mode=RS-485 "
 
-# Answer script modes (DriverRig.h).
+# Answer script modes (README.md).
 SILENCE, RAW, CRC, HINTED, WRAP, STALE = 0, 1, 2, 3, 4, 8
 
 
@@ -42,6 +42,12 @@ TRANSACTION = {
     "read-125-registers": bytes([WM40 | R2]) + op(READ | 12, [answer(HINTED, b"\xfa" + registers125)]),
     "read-bad-crc-then-good": bytes([GENERIC | R2])
     + op(READ | 0, [answer(RAW, h("01 03 02 12 34 00 00")), answer(HINTED, h("02 AB CD"))]),
+    "read-extra-byte": bytes([GENERIC | R0]) + op(READ | 0, [answer(HINTED, h("02 12 34 56"))]),
+    "read-oversized-answer": bytes([WM40 | R0])
+    + op(READ | 12, [answer(HINTED, b"\xfa" + registers125 + bytes(4))]),
+    "read-wrong-byte-count": bytes([GENERIC | R0]) + op(READ | 0, [answer(HINTED, h("05 12 34"))]),
+    "read-wrong-function": bytes([GENERIC | R0]) + op(READ | 0, [answer(CRC, h("01 04 02 12 34"))]),
+    "read-130-registers": bytes([GENERIC | R0]) + op(READ | 13, [answer(HINTED, h("04 00 01 00 02"))]),
     "read-exception": bytes([GENERIC | R1]) + op(READ | 0, [answer(CRC, h("01 83 02"))]),
     "read-wrong-node": bytes([GENERIC | R1]) + op(READ | 0, [answer(CRC, h("02 03 02 00 01"))]),
     "read-byte-count": bytes([GENERIC | R0]) + op(READ | 6, [answer(HINTED, h("02 01 00"))]),
@@ -154,6 +160,7 @@ SIM_FRAMES = [
     frame(node(1), h("10 00 00 00 02 04 00 01 00 02")),
     frame(node(1), h("05 00 00 FF 00"), 0x13),
     frame(node(1), h("01 00 00 07 D0")),
+    frame(node(1), h("01 00 00 00 10")),
     frame(node(2), h("04 00 00 00 02")),
     frame(node(2), h("03 01 00 00 05")),
     frame(node(2), h("2B 0E 01 00")),
