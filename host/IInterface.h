@@ -3,7 +3,7 @@
 // order of the declarations below is part of the binary contract.
 
 class IInterface {
-public:
+  public:
     virtual ~IInterface() = default;
     virtual void* ConvertTo(const char* name) = 0;
     virtual const char* GetImpName() const = 0;

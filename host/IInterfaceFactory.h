@@ -5,10 +5,10 @@
 class IInterface;
 
 class IInterfaceFactory {
-public:
+  public:
     virtual IInterface* CreateInterface(const char* name) = 0;
     virtual void ReleaseInterface(IInterface* object) = 0;
 
-protected:
+  protected:
     ~IInterfaceFactory() = default;
 };

@@ -5,7 +5,7 @@
 // The host's multitasking service. Only Sleep is used; the slots before it keep it at the host's
 // fifth own slot.
 class IMultiTask2 : public IInterface {
-public:
+  public:
     virtual void unusedSlot1() {}
     virtual void unusedSlot2() {}
     virtual void unusedSlot3() {}

@@ -5,7 +5,7 @@
 // The host's permanent key/value store, organised in sections. Unused slots keep the used
 // operations at the host's slot numbers.
 class IPermanentStorage : public IInterface {
-public:
+  public:
     virtual int SetValue(const char* section, const char* key, const char* value) = 0;  // 1
     virtual void unusedSlot2() {}                                                       // 2
     virtual void unusedSlot3() {}                                                       // 3
@@ -21,7 +21,7 @@ public:
 // Extended store: copies into the caller's buffer instead of handing out internal pointers.
 // Reached through ConvertTo("IPermanentStorage2").
 class IPermanentStorage2 : public IPermanentStorage {
-public:
+  public:
     // Nonzero when copied, NUL-terminated, into `buffer` of `size` bytes.
     virtual int CopyValue(const char* section, const char* key, char* buffer, int size) = 0;  // 11
     virtual int CopyValueName(const char* section, int index, char* buffer, int size) = 0;    // 12

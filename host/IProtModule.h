@@ -5,7 +5,7 @@
 class IInterfaceFactory;
 
 class IProtModule : public IInterface {
-public:
+  public:
     virtual bool Init(IInterfaceFactory* hostFactory) = 0;
     virtual void Close() = 0;
     virtual const char* GetLastError() const = 0;

@@ -7,7 +7,7 @@
 class IProtocol;
 
 class IProtocolFactory : public IInterface {
-public:
+  public:
     void* ConvertTo(const char* name) override {
         return (name != nullptr && std::strcmp(name, "IProtocolFactory") == 0) ? this : nullptr;
     }

@@ -5,7 +5,7 @@
 class ISerialPort;
 
 class ISerialFactory : public IInterface {
-public:
+  public:
     // The port of that name (e.g. "com1"), or null when it can't be had.
     virtual ISerialPort* OpenSerial(const char* name) = 0;
     virtual void CloseSerial(ISerialPort* port) = 0;

@@ -6,7 +6,7 @@
 
 // One open serial line, handed out by ISerialFactory.
 class ISerialPort : public IInterface {
-public:
+  public:
     // parity: 0 none, 1 even, 2 odd, 3 mark; mode: 0 RS-232, 1 RS-485, 2 RS-422.
     // Nonzero when the line is ready.
     virtual int Setup(int baud, int parity, int dataBits, int stopBits, int mode) = 0;

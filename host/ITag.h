@@ -6,7 +6,7 @@
 #include "HostTypes.h"
 
 class ITag {
-public:
+  public:
     virtual ~ITag() = default;
     virtual ITag* Clone() const = 0;
     // Offset in bytes of the tag's raw image inside its memory area.

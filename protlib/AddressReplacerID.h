@@ -8,7 +8,7 @@
 
 template <typename T>
 class AddressReplacer {
-public:
+  public:
     using Pair = std::pair<T, T>;  // (configured, replacement)
 
     virtual std::string getPrefix() const = 0;
@@ -36,7 +36,7 @@ public:
     }
     const std::vector<Pair>& getPairs() const { return pairs; }
 
-protected:
+  protected:
     // Not deleted through this base: no virtual destructor in the slot table.
     ~AddressReplacer() = default;
 
@@ -45,7 +45,7 @@ protected:
 
 // Node-id flavour: keys "tempNode<id>", decimal text out, strtol base-0 text in.
 class AddressReplacerID final : public AddressReplacer<int> {
-public:
+  public:
     std::string getPrefix() const override;
     std::string toString(int value) const override;
     int fromString(const std::string& text) const override;

@@ -5,7 +5,7 @@
 #include <vector>
 
 class CfgParser {
-public:
+  public:
     enum parseResult {
         PR_OK = 0,
         PR_NODE_ONLY = 1,
@@ -30,7 +30,7 @@ public:
     // nodeId -1 asks for the global value. `value` is written only for PR_OK.
     parseResult getParam(const char* name, int nodeId, std::string& value, int flags);
 
-private:
+  private:
     std::string text;
     std::string lastValue;
     std::vector<int> nodeIds;

@@ -13,7 +13,7 @@ namespace ProtUtilsN {
 
 // One row of the host's data-type table.
 struct DataType {
-    const char* name;   // as written in data-type strings; a trailing '-' marks an array
+    const char* name;  // as written in data-type strings; a trailing '-' marks an array
     ICU_Type type;
     ICU_Type itemType;  // element type of arrays and strings, ICU_NONE otherwise
     int length;         // fixed length in bytes, 0 for arrays, strings and object

@@ -14,7 +14,7 @@ class TagBase;
 uint64_t currentTimeStamp();
 
 class ProtocolBase : public IProtocol7 {
-public:
+  public:
     ProtocolBase();
     ~ProtocolBase() override;
     ProtocolBase(const ProtocolBase&) = delete;
@@ -133,7 +133,7 @@ public:
     void SetTagError(const TagBase* tag);
     void DeleteTags();
 
-private:
+  private:
     std::list<TagBase*> tags;
     int32_t lastErrorCode = 1;
     std::string lastErrorText;

@@ -9,7 +9,7 @@
 #include "ITag.h"
 
 class TagBase : public ITag {
-public:
+  public:
     TagBase();
     ~TagBase() override;
 
@@ -28,7 +28,7 @@ public:
     const std::string& getErrorText() const { return errorText; }
     const std::vector<std::string>& getConversions() const { return conversions; }
 
-protected:
+  protected:
     TagBase(const TagBase& other);
     TagBase& operator=(const TagBase&) = delete;
 
