@@ -1,16 +1,15 @@
 #pragma once
-// A Protocol_QARN wired to the recording host: the module-wide service pointers point at a
-// RecordingHost whose serial factory hands out a scripted port.
+// A Protocol_QARN wired to the recording host, whose serial factory hands out a scripted port.
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "HostServices.h"
 #include "Protocol_QARN.h"
 #include "RecordingHost.h"
-#include "ScriptedSerialPort.h"
 #include "Tag_QARN.h"
 
 namespace qarntest {
@@ -27,24 +26,35 @@ class DriverTest : public ::testing::Test {
         piPermanentStorage = &host.store();
         host.serialFactory().usePort(&port);
     }
-    void TearDown() override {
-        protocol.reset();
-        piMultiTask = nullptr;
-        piSerialFactory = nullptr;
-        piPermanentStorage = nullptr;
-    }
     // A fresh instance configured with the line settings and `nodes`.
     void configure(const std::string& nodes = GenericNode) {
         protocol = std::make_unique<Protocol_QARN>();
         ASSERT_TRUE(protocol->Config((LineConfig + nodes).c_str())) << lastError();
     }
-    // configure(), Start(), and the records of the port and of the delays cleared.
+    // configure(), Start(), and the port's script and records and the delays cleared.
     void start(const std::string& nodes = GenericNode) {
         configure(nodes);
         ASSERT_TRUE(protocol->Start()) << lastError();
         port.clearCalls();
         port.clearScript();
-        host.multiTask().clearCalls();
+        host.multiTask().sleeps.clear();
+    }
+    // Queues answers separated by '|': hexadecimal bytes that get their CRC ("!" first breaks it,
+    // "[" first wraps the frame for the ISMG models), "-" silence, "=" the acknowledgement of the
+    // matching frame of `sent` (its first six bytes).
+    void script(const std::string& answers, const std::string& sent = "") {
+        std::istringstream in(answers), frames(sent);
+        for (std::string a, frame; std::getline(in, a, '|');) {
+            std::getline(frames, frame, '|');
+            if (a == "-") {
+                port.silence();
+                continue;
+            }
+            const char mark = a[0] == '!' || a[0] == '[' ? a[0] : ' ';
+            Bytes bytes = withCrc(hexBytes(a == "=" ? frame.substr(0, 17) : a.substr(mark != ' ')));
+            bytes.back() ^= mark == '!' ? 1 : 0;
+            port.answer(mark == '[' ? ismgWrapped(bytes) : bytes);
+        }
     }
     const Tag_QARN* tag(const std::string& address) {
         ITag* created = protocol->CreateTag(address.c_str());
@@ -66,7 +76,7 @@ class DriverTest : public ::testing::Test {
 
     RecordingHost host;
     ScriptedSerialPort port;
-    std::unique_ptr<Protocol_QARN> protocol;
+    std::unique_ptr<Protocol_QARN> protocol;  // declared last: goes first, while the host lives
 };
 
 }  // namespace qarntest

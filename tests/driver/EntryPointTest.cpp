@@ -15,7 +15,6 @@ namespace {
 
 IProtocol* startedProtocol(IProtocolFactory* protocols) {
     IProtocol* protocol = protocols->CreateProtocol("QARN");
-    EXPECT_NE(protocol, nullptr);
     EXPECT_TRUE(
         protocol->Config("CfgVer=1 uart=com3 baudrate=19200 parity=even bits=8 stopbits=1 "
                          "mode=RS-485 defNodeId=1 Node4::defNodeId=4 Node4::model=EM24"));
@@ -39,62 +38,42 @@ TEST(EntryPoint, LifecycleAndRoundTripFromInitToClose) {
     IInterfaceFactory* factory = GetInterfaceFactory();
     auto* module = static_cast<IProtModule*>(factory->CreateInterface("IProtModule"));
     auto* protocols = static_cast<IProtocolFactory*>(factory->CreateInterface("IProtocolFactory"));
-    ASSERT_TRUE(module != nullptr && protocols != nullptr);
     ASSERT_TRUE(module->Init(&host)) << module->GetLastError();
-    EXPECT_EQ(protocols->CreateProtocol("qarn"), nullptr);
-
     IProtocol* protocol = startedProtocol(protocols);
-    EXPECT_EQ(host.serialFactory().calls().at(0).name, "com3");
     // The host's queries: its newest interface by exact name, and the kind-3 record flag.
-    EXPECT_EQ(protocol->ConvertTo("IProtocol7"), static_cast<void*>(protocol));
-    EXPECT_EQ(protocol->ConvertTo("iprotocol7"), nullptr);
-    struct {
-        int32_t kind;
-        uint8_t flags[4];
-    } record = {3, {9, 9, 9, 9}};
-    EXPECT_EQ(protocol->Extend(0, &record), 1);
-    EXPECT_EQ(std::vector<int>(record.flags, record.flags + 4), std::vector<int>({1, 0, 0, 0}));
-    record.kind = 2;
-    EXPECT_EQ(protocol->Extend(0, &record), 1);
-    EXPECT_EQ(record.flags[0], 0);
+    EXPECT_TRUE(protocol->ConvertTo("IProtocol7") == protocol &&
+                !protocol->ConvertTo("iprotocol7"));
+    uint8_t record[8] = {3, 0, 0, 0, 9, 9, 9, 9};  // a 32-bit kind (little-endian), four flags
+    EXPECT_TRUE(protocol->Extend(0, record) == 1 &&
+                (Bytes(record + 4, record + 8) == Bytes{1, 0, 0, 0}));
+    record[0] = 2;
+    EXPECT_TRUE(protocol->Extend(0, record) == 1 && record[4] == 0);
     ITag* reg = protocol->CreateTag("4?HREG?400010?short");
     ITag* override4 = protocol->CreateTag("4?NO?0?unsignedByte");
-    ASSERT_TRUE(reg != nullptr && override4 != nullptr) << protocol->GetLastErrorString();
-
     // Read and write node 4, then move it to 12 through its override tag.
     int16_t value = 0;
+    auto* bytes = reinterpret_cast<uint8_t*>(&value);
     port.answer(withCrc(hexBytes("04 03 02 FF FE")));
-    ASSERT_TRUE(protocol->Read(reg, reinterpret_cast<uint8_t*>(&value)));
-    EXPECT_EQ(value, -2);
+    EXPECT_TRUE(protocol->Read(reg, bytes) && value == -2);
     value = 300;
     port.answer(withCrc(hexBytes("04 06 00 09 01 2C")));
-    ASSERT_TRUE(protocol->Write(reg, reinterpret_cast<const uint8_t*>(&value)));
-    const uint8_t moved = 12;
-    ASSERT_TRUE(protocol->Write(override4, &moved));
-    EXPECT_EQ(host.store().value("line3", "tempNode4"), "12");
+    ASSERT_TRUE(protocol->Write(reg, bytes) && protocol->Write(override4, Bytes{12}.data()));
+    EXPECT_STREQ(host.store().GetValue("line3", "tempNode4"), "12");
     EXPECT_EQ(command(protocol, "getid"), "id 4 -> 12\n");
     port.answer(withCrc(hexBytes("0C 03 02 00 07")));
-    ASSERT_TRUE(protocol->Read(reg, reinterpret_cast<uint8_t*>(&value)));
-    EXPECT_EQ(value, 7);
-    EXPECT_TRUE(protocol->Stop());
-    EXPECT_FALSE(host.serialFactory().portOpen());
+    EXPECT_TRUE(protocol->Read(reg, bytes) && value == 7);
+    EXPECT_TRUE(protocol->Stop() && host.serialFactory().openPorts == 0);
     protocol->FreeTag(reg);
     protocols->DeleteProtocol(protocol);  // still holding the override tag
-
     // A fresh instance of the same line finds the override in the store when it starts.
     IProtocol* fresh = startedProtocol(protocols);
     EXPECT_EQ(command(fresh, "getid"), "id 4 -> 12\n");
     port.clearCalls();
     port.answer(withCrc(hexBytes("0C 03 02 00 08")));
-    ASSERT_TRUE(
-        fresh->Read(fresh->CreateTag("4?HREG?400010?short"), reinterpret_cast<uint8_t*>(&value)));
-    EXPECT_EQ(value, 8);
+    EXPECT_TRUE(fresh->Read(fresh->CreateTag("4?HREG?400010?short"), bytes) && value == 8);
     EXPECT_EQ(toHex(port.requests().at(0)).substr(0, 17), "0C 03 00 09 00 01");
-    protocols->DeleteProtocol(fresh);
-    EXPECT_FALSE(host.serialFactory().portOpen());
-
+    protocols->DeleteProtocol(fresh);  // closes the port it still has open
+    EXPECT_EQ(host.serialFactory().openPorts, 0);
     module->Close();
-    // Every service the module obtained has been handed back.
-    EXPECT_EQ(host.names(RecordingHost::Op::Release).size(),
-              host.names(RecordingHost::Op::Create).size());
+    EXPECT_EQ(host.released.size(), host.created.size());  // every service given back
 }

@@ -1,13 +1,10 @@
-// The module's life against a recording host: which services it asks for and in which order, what
-// it gives back on every failure path and on Close, and how Init and Close count. Also the protocol
-// factory's deletion and where GetXml_QARN points into the embedded description block.
+// The module's life against a recording host: the services asked for and given back, in order, on
+// every path; how Init and Close count; deletion of protocols; where GetXml_QARN points.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "HostServices.h"
 #include "ProtFactory.h"
@@ -18,10 +15,10 @@
 namespace {
 
 using qarntest::RecordingHost;
-using Op = RecordingHost::Op;
 using Names = std::vector<std::string>;
 using Pointers = std::vector<const IInterface*>;
 
+const Names& All = RecordingHost::ServiceNames;
 const Names CloseOrder = {"IFastTimer",        "ISmux",       "IDriverInterface", "IDiag",
                           "IPermanentStorage", "IMultiTask2", "ISerialFactory",   "ISocketFactory",
                           "ICDSBuffer"};
@@ -35,9 +32,8 @@ Pointers modulePointers() {
 // What the host handed out, in the same order; the first `delivered` only.
 Pointers hostObjects(const RecordingHost& host, size_t delivered = 9) {
     Pointers objects(9, nullptr);
-    for (size_t i = 0; i < delivered; ++i) {
-        objects[i] = host.service(RecordingHost::serviceNames()[i]);
-    }
+    std::transform(All.begin(), All.begin() + delivered, objects.begin(),
+                   [&](const std::string& name) { return host.service(name); });
     return objects;
 }
 
@@ -52,88 +48,62 @@ class ProtModuleTest : public ::testing::Test {
             module->Close();
         }
     }
-    // Init with `host`, expecting it to ask for every service from the first one on.
+    // Init with `asked`, expecting it to ask for every service from the first one on.
     void initAskingForAll(RecordingHost& asked) {
         asked.clearCalls();
         EXPECT_TRUE(module->Init(&asked));
-        EXPECT_EQ(asked.names(Op::Create), RecordingHost::serviceNames());
+        EXPECT_EQ(asked.created, All);
     }
 
     RecordingHost host;
     IProtModule* module = nullptr;
 };
 
-TEST_F(ProtModuleTest, InitAsksForEveryServiceInOrderAndCloseGivesThemBack) {
-    EXPECT_STREQ(ProtModule().GetLastError(), "");
-    initAskingForAll(host);
-    EXPECT_TRUE(host.names(Op::Release).empty());
-    EXPECT_EQ(modulePointers(), hostObjects(host));
-    host.clearCalls();
-    module->Close();
-    EXPECT_EQ(host.names(Op::Release), CloseOrder);
-    EXPECT_EQ(modulePointers(), Pointers(9, nullptr));
-}
-
 TEST_F(ProtModuleTest, EachMissingMandatoryServiceFailsInitAndGivesBackWhatItGot) {
     const char* const errors[] = {"IMultiTask2 not created", "ISerialFactory not created",
                                   "ISocketFactory not created", "piCDSBuffer not created"};
     for (size_t missing = 0; missing < 4; ++missing) {
+        SCOPED_TRACE(All[missing]);
         RecordingHost refusing;
-        const std::string& name = RecordingHost::serviceNames()[missing];
-        refusing.withhold(name);
-        EXPECT_FALSE(module->Init(&refusing)) << name;
-        EXPECT_STREQ(module->GetLastError(), errors[missing]);
+        refusing.withhold(All[missing]);
+        EXPECT_TRUE(!module->Init(&refusing) &&
+                    module->GetLastError() == std::string(errors[missing]));
         // All requests up to the refused one, then the ones obtained, in the order obtained.
-        std::vector<std::pair<Op, std::string>> expected, seen;
-        for (size_t i = 0; i <= missing; ++i) {
-            expected.emplace_back(Op::Create, RecordingHost::serviceNames()[i]);
-        }
-        for (size_t i = 0; i < missing; ++i) {
-            expected.emplace_back(Op::Release, RecordingHost::serviceNames()[i]);
-        }
-        for (const RecordingHost::Call& call : refusing.calls()) {
-            seen.emplace_back(call.op, call.name);
-        }
-        EXPECT_EQ(seen, expected) << name;
-        EXPECT_EQ(modulePointers(), Pointers(9, nullptr)) << name;
+        EXPECT_EQ(refusing.created, Names(All.begin(), All.begin() + missing + 1));
+        EXPECT_EQ(refusing.released, Names(All.begin(), All.begin() + missing));
+        EXPECT_EQ(modulePointers(), Pointers(9, nullptr));
         // The next Init starts again at the first service; success keeps the failure text.
-        refusing.deliver(name);
+        refusing.withhold(All[missing], false);
         initAskingForAll(refusing);
         EXPECT_STREQ(module->GetLastError(), errors[missing]);
         module->Close();
     }
-    EXPECT_FALSE(module->Init(nullptr));
-    EXPECT_STREQ(module->GetLastError(), "IMultiTask2 not created");
+    EXPECT_TRUE(!module->Init(nullptr) &&
+                module->GetLastError() == std::string("IMultiTask2 not created"));
 }
 
 TEST_F(ProtModuleTest, MandatoryOnlyHostGetsBackExactlyTheFourInOrder) {
-    host.withholdOptional();
+    for (size_t optional = 4; optional < 9; ++optional) {
+        host.withhold(All[optional]);
+    }
     initAskingForAll(host);
     EXPECT_EQ(modulePointers(), hostObjects(host, 4));
-    host.clearCalls();
-    module->Close();
-    EXPECT_EQ(host.names(Op::Release),
-              (Names{"IMultiTask2", "ISerialFactory", "ISocketFactory", "ICDSBuffer"}));
-    for (const RecordingHost::Call& call : host.calls()) {
-        EXPECT_NE(call.object, nullptr);  // a refused service is never handed back
-    }
+    module->Close();  // a refused service is never handed back
+    EXPECT_EQ(host.released, Names(All.begin(), All.begin() + 4));
 }
 
 TEST_F(ProtModuleTest, InitInitCloseCloseClose) {
     RecordingHost other;
     initAskingForAll(host);
-    EXPECT_TRUE(module->Init(&other));  // counted; asks nothing and keeps the first host
-    EXPECT_TRUE(other.calls().empty());
-    host.clearCalls();
-    module->Close();
-    EXPECT_TRUE(host.calls().empty());
     EXPECT_EQ(modulePointers(), hostObjects(host));
+    EXPECT_TRUE(module->Init(&other));  // counted; asks nothing and keeps the first host
     module->Close();
-    EXPECT_EQ(host.names(Op::Release), CloseOrder);
-    EXPECT_TRUE(other.calls().empty());
-    host.clearCalls();
+    EXPECT_TRUE(host.released.empty());
     module->Close();
-    EXPECT_TRUE(host.calls().empty());
+    EXPECT_EQ(modulePointers(), Pointers(9, nullptr));
+    EXPECT_TRUE(other.created.empty() && other.released.empty());
+    module->Close();  // one too many: nothing more is given back
+    EXPECT_EQ(host.released, CloseOrder);
     initAskingForAll(host);  // fully closed: the next Init asks for everything again
 }
 

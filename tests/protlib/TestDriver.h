@@ -2,48 +2,33 @@
 // A scripted protocol on top of ProtocolBase: its "device" is a byte image, its tags are addressed
 // as "offset[.bit]?data-type" (an offset into the image, a bit index, a data-type string).
 
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "ProtUtilsN.h"
 #include "ProtocolBase.h"
+#include "ScriptedSerialPort.h"
 #include "TagBase.h"
 
-// "0102 ff" -> {0x01, 0x02, 0xff}; blanks are for the reader.
-inline std::vector<uint8_t> hex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2) {
-        if (text[i] != ' ') {
-            bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-        }
-    }
-    return bytes;
-}
-
-// Counts the tags alive, copies included, so tests can see who destroyed what.
-struct LiveCount {
-    inline static int live = 0;
-    LiveCount() { ++live; }
-    LiveCount(const LiveCount&) { ++live; }
-    ~LiveCount() { --live; }
-};
+using qarntest::Bytes;
+using qarntest::hexBytes;
 
 class TestTag : public TagBase {
   public:
+    inline static int live = 0;  // tags alive, copies included
     explicit TestTag(const std::string& addr) : address(addr) {
-        const size_t sep = addr.find('?');
+        ++live;
+        const std::string type = addr.substr(addr.find('?') + 1);
         std::sscanf(addr.c_str(), "%d.%d", &offset, &bitIndex);
-        valid =
-            sep != std::string::npos && ProtUtilsN::GetORBAType(addr.substr(sep + 1), varType,
-                                                                itemType, varLength, conversions);
+        valid = ProtUtilsN::GetORBAType(type, varType, itemType, varLength, conversions);
         if (!valid) {
-            SetError((addr.substr(sep + 1) + ": data type unknown").c_str());
+            SetError((type + ": data type unknown").c_str());
         }
     }
-    TestTag(const TestTag&) = default;
+    TestTag(const TestTag& other) : TestTag(other.address) {}
+    ~TestTag() override { --live; }
 
     ITag* Clone() const override { return new TestTag(*this); }
     int GetByteOffset() const override { return offset; }
@@ -56,7 +41,6 @@ class TestTag : public TagBase {
     bool valid = false;
 
   private:
-    LiveCount count;
     std::string address;
     int offset = 0, bitIndex = 0, varLength = 0;
     ICU_Type varType = ICU_NONE, itemType = ICU_NONE;
@@ -64,13 +48,10 @@ class TestTag : public TagBase {
 
 class TestDriver : public ProtocolBase {
   public:
-    std::vector<uint8_t> image = std::vector<uint8_t>(1024, 0);
-    bool failRead = false, failWrite = false;
-    bool bitBlocks = false;     // reads go through ReadBitBlock
-    const char* xml = nullptr;  // GetXml
-    const char* name = "TEST";  // GetName
-    int readCalls = 0, writeCalls = 0;
-    int lastLength = -1;  // length or bit count of the last block read
+    Bytes image = Bytes(1024, 0);
+    bool failRead = false, failWrite = false, bitBlocks = false;  // bitBlocks: via ReadBitBlock
+    const char *xml = nullptr, *name = "TEST";                    // GetXml, GetName
+    int writeCalls = 0, lastLength = -1;  // lastLength: the bytes or bits of the last block read
 
     bool Config(const char*) override { return true; }
     bool CanBeOptimized(const ITag*, const ITag*, bool) const override { return false; }
@@ -85,18 +66,14 @@ class TestDriver : public ProtocolBase {
     int GetMaxTm(const ITag*) const override { return 1500; }
 
     TagBase* CreateTagBase(const char* address) override {
-        auto* tag = new TestTag(address);
+        auto tag = std::make_unique<TestTag>(address);
         if (!tag->valid) {
-            SetTagError(tag);
-            delete tag;
-            return nullptr;
+            SetTagError(tag.get());
         }
-        return tag;
+        return tag->valid ? tag.release() : nullptr;
     }
     bool CanReadBitBlock(const ITag*) const override { return bitBlocks; }
-    bool ReadBlock(const ITag* t, uint8_t* raw, int length) override {
-        return read(t, raw, length);
-    }
+    bool ReadBlock(const ITag* t, uint8_t* raw, int n) override { return read(t, raw, n); }
     bool ReadBitBlock(const ITag* t, uint8_t* raw, int bits) override { return read(t, raw, bits); }
     bool Write(const ITag* tag, const uint8_t* value) override {
         ++writeCalls;
@@ -109,7 +86,6 @@ class TestDriver : public ProtocolBase {
 
   private:
     bool read(const ITag* tag, uint8_t* raw, int length) {
-        ++readCalls;
         lastLength = length;
         if (failRead) {
             SetError(-6, "no answer");

@@ -1,13 +1,12 @@
 #pragma once
-// Common part of every host service double: answers ConvertTo for its own interface name and
-// reports an implementation name and version, as the info text reads them.
+// Common part of the host service doubles: ConvertTo for their own interface name, and the
+// implementation name and version the info text reads.
 
 #include <cstring>
 
 namespace qarntest {
 
-// Increasing number shared by the call records of all doubles, so that a test can compare the
-// order of calls made to different services (a delay's Sleep before the first Drain, say).
+// Stamps shared by the call records of all doubles, to order calls to different services.
 inline unsigned long nextCallStamp() {
     static unsigned long last = 0;
     return ++last;
@@ -28,8 +27,7 @@ class HostService : public Interface {
     int GetImpVersion() const override { return impVersion_; }
 
   private:
-    const char* interfaceName_;
-    const char* impName_;
+    const char *interfaceName_, *impName_;
     int impVersion_;
 };
 

@@ -1,10 +1,10 @@
 #pragma once
-// Permanent store double: keys per section in insertion order, held in memory. Offers the
-// extended store unless that is switched off (ConvertTo("IPermanentStorage2") then answers null,
-// as an older host does). Texts handed out stay valid until the next change.
+// Permanent store double: keys per section in insertion order, in memory. The extended store can
+// be switched off, as an older host has none. Texts handed out stay valid until the next change.
 
+#include <algorithm>
 #include <cstring>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,40 +19,34 @@ class MemoryStore : public HostService<IPermanentStorage2> {
 
     void* ConvertTo(const char* name) override {
         if (name != nullptr && std::strcmp(name, "IPermanentStorage2") == 0) {
-            return extended_ ? static_cast<IPermanentStorage2*>(this) : nullptr;
+            return extended ? static_cast<IPermanentStorage2*>(this) : nullptr;
         }
         return HostService::ConvertTo(name);
     }
     int SetValue(const char* section, const char* key, const char* value) override {
-        if (section == nullptr || key == nullptr || value == nullptr) {
-            return 0;
-        }
         put(section, key, value);
         return 1;
     }
     const char* GetValue(const char* section, const char* key) override {
-        const Entry* entry = find(section, key);
-        return entry != nullptr ? entry->value.c_str() : nullptr;
+        const auto entry = find(section, key);
+        return entry != sections_[section].end() ? entry->second.c_str() : nullptr;
     }
     int RemoveValue(const char* section, const char* key) override {
-        const Entry* entry = find(section, key);
-        if (entry != nullptr) {
-            entries_.erase(entries_.begin() + (entry - entries_.data()));
+        const auto entry = find(section, key);
+        const bool found = entry != sections_[section].end();
+        if (found) {
+            sections_[section].erase(entry);
         }
-        return entry != nullptr ? 1 : 0;
+        return found ? 1 : 0;
     }
     int GetValueCount(const char* section) override {
-        int count = 0;
-        while (at(section, count) != nullptr) {
-            ++count;
-        }
-        return count;
+        return static_cast<int>(sections_[section].size());
     }
     const char* GetValueName(const char* section, int index) override {
-        const Entry* entry = at(section, index);
-        return entry != nullptr ? entry->key.c_str() : nullptr;
+        const Keys& keys = sections_[section];
+        return index >= 0 && index < static_cast<int>(keys.size()) ? keys[index].first.c_str()
+                                                                   : nullptr;
     }
-    // The copy contract: the whole text and its NUL must fit, otherwise nothing is copied.
     int CopyValue(const char* section, const char* key, char* buffer, int size) override {
         return copyOut(GetValue(section, key), buffer, size);
     }
@@ -60,55 +54,31 @@ class MemoryStore : public HostService<IPermanentStorage2> {
         return copyOut(GetValueName(section, index), buffer, size);
     }
 
-    // Test side.
-    void setExtended(bool offered) { extended_ = offered; }
     void put(const std::string& section, const std::string& key, const std::string& value) {
-        if (const Entry* entry = find(section.c_str(), key.c_str())) {
-            const_cast<Entry*>(entry)->value = value;  // keeps its place in the key order
+        const auto entry = find(section, key);
+        if (entry != sections_[section].end()) {
+            entry->second = value;  // keeps its place in the key order
         } else {
-            entries_.push_back({section, key, value});
+            sections_[section].emplace_back(key, value);
         }
     }
-    std::optional<std::string> value(const std::string& section, const std::string& key) const {
-        const Entry* entry = find(section.c_str(), key.c_str());
-        return entry != nullptr ? std::optional<std::string>(entry->value) : std::nullopt;
-    }
+
+    bool extended = true;
 
   private:
-    struct Entry {
-        std::string section;
-        std::string key;
-        std::string value;
-    };
-    const Entry* find(const char* section, const char* key) const {
-        for (const Entry& entry : entries_) {
-            if (section != nullptr && key != nullptr && entry.section == section &&
-                entry.key == key) {
-                return &entry;
-            }
-        }
-        return nullptr;
+    using Keys = std::vector<std::pair<std::string, std::string>>;  // key, value
+    Keys::iterator find(const std::string& section, const std::string& key) {
+        Keys& keys = sections_[section];
+        return std::find_if(keys.begin(), keys.end(),
+                            [&](const auto& e) { return e.first == key; });
     }
-    // The index-th key of the section.
-    const Entry* at(const char* section, int index) const {
-        for (const Entry& entry : entries_) {
-            if (section != nullptr && entry.section == section && index-- == 0) {
-                return &entry;
-            }
-        }
-        return nullptr;
-    }
+    // The copy contract: the whole text and its NUL fit, or nothing is copied.
     static int copyOut(const char* text, char* buffer, int size) {
-        if (text == nullptr || buffer == nullptr || size <= 0 ||
-            std::strlen(text) + 1 > static_cast<std::size_t>(size)) {
-            return 0;
-        }
-        std::memcpy(buffer, text, std::strlen(text) + 1);
-        return 1;
+        const bool fits = text != nullptr && static_cast<int>(std::strlen(text)) < size;
+        return fits && std::memcpy(buffer, text, std::strlen(text) + 1) != nullptr ? 1 : 0;
     }
 
-    bool extended_ = true;
-    std::vector<Entry> entries_;  // every section, in insertion order
+    std::map<std::string, Keys> sections_;
 };
 
 }  // namespace qarntest

@@ -1,13 +1,9 @@
 #pragma once
-// Host factory double. Hands out one object for each of the nine host services, can withhold any
-// of them by name, and records every CreateInterface and ReleaseInterface call in order with the
-// service name and the object. Also the doubles of the services the driver calls.
+// Host factory double: one object for each of the nine host services (any can be withheld), and
+// the names asked for and the services given back, in order. Also the services the driver calls.
 
 #include <algorithm>
-#include <iterator>
-#include <stdexcept>
-#include <string>
-#include <vector>
+#include <array>
 
 #include "ICDSBuffer.h"
 #include "IDiag.h"
@@ -26,136 +22,70 @@ namespace qarntest {
 // Sleep records what was asked and returns at once, so delays cost no time and can be checked.
 class RecordingMultiTask : public HostService<IMultiTask2> {
   public:
-    struct SleepCall {
-        int ms;
-        unsigned long stamp;
-    };
     RecordingMultiTask() : HostService("IMultiTask2", "TestMultiTask", 3) {}
-    void Sleep(int ms) override { sleeps_.push_back({ms, nextCallStamp()}); }
-    const std::vector<SleepCall>& sleeps() const { return sleeps_; }
-    void clearCalls() { sleeps_.clear(); }
-
-  private:
-    std::vector<SleepCall> sleeps_;
+    void Sleep(int ms) override { sleeps.push_back({ms, nextCallStamp()}); }
+    std::vector<std::pair<int, unsigned long>> sleeps;  // ms, stamp
 };
 
-// Hands out one port (its own quiet one, or one a test installs), can refuse every open, and
-// records OpenSerial and CloseSerial in order.
+// Hands out the port a test installs, can refuse every open, records "open NAME" and "close".
 class RecordingSerialFactory : public HostService<ISerialFactory> {
   public:
-    enum class Op { Open, Close };
-    struct Call {
-        Op op;
-        std::string name;  // Open only
-    };
     RecordingSerialFactory() : HostService("ISerialFactory", "TestSerialFactory", 2) {}
-
     ISerialPort* OpenSerial(const char* name) override {
-        calls_.push_back({Op::Open, name != nullptr ? name : ""});
-        openPorts_ += openFails_ ? 0 : 1;
-        return openFails_ ? nullptr : &port();
+        calls.push_back(std::string("open ") + (name != nullptr ? name : ""));
+        openPorts += openFails ? 0 : 1;
+        return openFails ? nullptr : port_;
     }
     void CloseSerial(ISerialPort*) override {
-        calls_.push_back({Op::Close, ""});
-        --openPorts_;
+        calls.push_back("close");
+        --openPorts;
     }
+    void usePort(ISerialPort* port) { port_ = port; }  // the caller keeps ownership
 
-    void setOpenFails(bool fails) { openFails_ = fails; }
-    // Hands out `port` from now on; the caller keeps ownership. Null returns to the own port.
-    void usePort(RecordingSerialPort* port) { installed_ = port; }
-    RecordingSerialPort& port() { return installed_ != nullptr ? *installed_ : ownPort_; }
-    // True while more ports were handed out than given back.
-    bool portOpen() const { return openPorts_ > 0; }
-    const std::vector<Call>& calls() const { return calls_; }
-    void clearCalls() { calls_.clear(); }
+    bool openFails = false;
+    int openPorts = 0;  // handed out and not given back
+    std::vector<std::string> calls;
 
   private:
-    bool openFails_ = false;
-    RecordingSerialPort ownPort_;
-    RecordingSerialPort* installed_ = nullptr;
-    int openPorts_ = 0;
-    std::vector<Call> calls_;
+    ISerialPort* port_ = nullptr;
 };
 
 class RecordingHost final : public IInterfaceFactory {
   public:
-    enum class Op { Create, Release };
-    struct Call {
-        Op op;
-        // Create: the name asked for; Release: the name of the service given back ("" when the
-        // object is none of the host's).
-        std::string name;
-        const IInterface* object;  // Create: the answer (null when refused)
-    };
-
     // The services in the order the module asks for them.
-    static const std::vector<std::string>& serviceNames() {
-        static const std::vector<std::string> names = {
-            "IMultiTask2",       "ISerialFactory",   "ISocketFactory", "ICDSBuffer", "IDiag",
-            "IPermanentStorage", "IDriverInterface", "ISmux",          "IFastTimer"};
-        return names;
-    }
-
-    RecordingHost() = default;
-    RecordingHost(const RecordingHost&) = delete;
-    RecordingHost& operator=(const RecordingHost&) = delete;
+    inline static const std::vector<std::string> ServiceNames = {
+        "IMultiTask2",       "ISerialFactory",   "ISocketFactory", "ICDSBuffer", "IDiag",
+        "IPermanentStorage", "IDriverInterface", "ISmux",          "IFastTimer"};
 
     IInterface* CreateInterface(const char* name) override {
-        const int i = name != nullptr ? index(name) : -1;
-        IInterface* answer = i >= 0 && !withheld_[i] ? objects_[i] : nullptr;
-        calls_.push_back({Op::Create, name != nullptr ? name : "", answer});
-        return answer;
+        created.push_back(name != nullptr ? name : "");
+        const size_t i = index(created.back());
+        return i < objects_.size() && !withheld_[i] ? objects_[i] : nullptr;
     }
     void ReleaseInterface(IInterface* object) override {
-        const auto* found = std::find(std::begin(objects_), std::end(objects_), object);
-        const bool ours = object != nullptr && found != std::end(objects_);
-        calls_.push_back({Op::Release, ours ? serviceNames()[found - objects_] : "", object});
+        const auto found = std::find(objects_.begin(), objects_.end(), object);
+        const bool ours = object != nullptr && found != objects_.end();
+        released.push_back(ours ? ServiceNames[found - objects_.begin()] : "");
     }
-
-    // From now on the named service is refused (or delivered again). Throws for a name that is
-    // no service of the host.
-    void withhold(const std::string& name) { withheld_[known(name)] = true; }
-    void deliver(const std::string& name) { withheld_[known(name)] = false; }
-    // Withholds the five services a module may do without.
-    void withholdOptional() {
-        for (const char* name :
-             {"IDiag", "IPermanentStorage", "IDriverInterface", "ISmux", "IFastTimer"}) {
-            withhold(name);
-        }
+    // From now on the named service is refused (or delivered again); throws for other names.
+    void withhold(const std::string& name, bool refused = true) {
+        withheld_.at(index(name)) = refused;
     }
-    // The object handed out for a service name, whether withheld or not; null for other names.
-    IInterface* service(const std::string& name) const {
-        return index(name) >= 0 ? objects_[index(name)] : nullptr;
+    IInterface* service(const std::string& name) const { return objects_.at(index(name)); }
+    void clearCalls() {
+        created.clear();
+        released.clear();
     }
-
-    const std::vector<Call>& calls() const { return calls_; }
-    // The names of the Create (or Release) calls, in order.
-    std::vector<std::string> names(Op op) const {
-        std::vector<std::string> result;
-        for (const Call& call : calls_) {
-            if (call.op == op) {
-                result.push_back(call.name);
-            }
-        }
-        return result;
-    }
-    void clearCalls() { calls_.clear(); }
-
     RecordingMultiTask& multiTask() { return multiTask_; }
     RecordingSerialFactory& serialFactory() { return serialFactory_; }
     MemoryStore& store() { return store_; }
 
+    std::vector<std::string> created, released;  // names asked for, services given back ("": none)
+
   private:
-    static int index(const std::string& name) {
-        const auto& all = serviceNames();
-        const auto found = std::find(all.begin(), all.end(), name);
-        return found != all.end() ? static_cast<int>(found - all.begin()) : -1;
-    }
-    static int known(const std::string& name) {
-        if (index(name) < 0) {
-            throw std::invalid_argument("no host service named " + name);
-        }
-        return index(name);
+    static size_t index(const std::string& name) {
+        return static_cast<size_t>(std::find(ServiceNames.begin(), ServiceNames.end(), name) -
+                                   ServiceNames.begin());
     }
 
     RecordingMultiTask multiTask_;
@@ -167,18 +97,17 @@ class RecordingHost final : public IInterfaceFactory {
     HostService<IDriverInterface> driverInterface_{"IDriverInterface", "TestDriverInterface", 1};
     HostService<ISmux> smux_{"ISmux", "TestSmux", 1};
     HostService<IFastTimer> fastTimer_{"IFastTimer", "TestFastTimer", 1};
-    // In the order of serviceNames().
-    IInterface* const objects_[9] = {static_cast<IMultiTask2*>(&multiTask_),
-                                     static_cast<ISerialFactory*>(&serialFactory_),
-                                     &socketFactory_,
-                                     &cdsBuffer_,
-                                     &diag_,
-                                     static_cast<IPermanentStorage*>(&store_),
-                                     &driverInterface_,
-                                     &smux_,
-                                     &fastTimer_};
-    bool withheld_[9] = {};
-    std::vector<Call> calls_;
+    // In the order of ServiceNames.
+    const std::array<IInterface*, 9> objects_ = {static_cast<IMultiTask2*>(&multiTask_),
+                                                 static_cast<ISerialFactory*>(&serialFactory_),
+                                                 &socketFactory_,
+                                                 &cdsBuffer_,
+                                                 &diag_,
+                                                 static_cast<IPermanentStorage*>(&store_),
+                                                 &driverInterface_,
+                                                 &smux_,
+                                                 &fastTimer_};
+    std::array<bool, 9> withheld_ = {};
 };
 
 }  // namespace qarntest
