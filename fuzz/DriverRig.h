@@ -1,10 +1,8 @@
 #pragma once
-// A Protocol_QARN wired to the recording host doubles, as the host runs it: while a rig lives,
-// the module-wide service pointers point at its doubles and the serial factory hands out its
-// scripted port. Also the answer scripts that the targets decode from their input.
+// A Protocol_QARN wired to the recording host doubles as the host runs it: while a rig lives, the
+// module-wide service pointers point at them. Also the answer scripts decoded from the input.
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +29,7 @@ struct DriverRig {
         host.serialFactory().usePort(&port);
     }
     ~DriverRig() {
-        protocol.reset();
+        protocol.reset();  // before the doubles it uses
         piMultiTask = nullptr;
         piSerialFactory = nullptr;
         piPermanentStorage = nullptr;
@@ -53,8 +51,8 @@ struct DriverRig {
     std::unique_ptr<Protocol_QARN> protocol;
 };
 
-// Queues `count` answers (layout in README.md) on the port and returns their bytes (none for
-// silence). `node` and `function` lead the "hinted" ones, so that short inputs pass those checks.
+// Queues `count` answers (layout in README.md) and returns their bytes (none for silence); `node`
+// and `function` lead the "hinted" ones, so that short inputs pass those checks.
 inline std::vector<Bytes> queueAnswers(FuzzInput& in, qarntest::ScriptedSerialPort& port, int count,
                                        uint8_t node, uint8_t function) {
     std::vector<Bytes> answers(static_cast<size_t>(count));
@@ -65,26 +63,21 @@ inline std::vector<Bytes> queueAnswers(FuzzInput& in, qarntest::ScriptedSerialPo
             port.silence();
             continue;
         }
-        if ((mode & 3) == 3) {
-            bytes = {node, function};
-        }
+        bytes = (mode & 3) == 3 ? Bytes{node, function} : Bytes{};
         const Bytes body = in.chunk();
         bytes.insert(bytes.end(), body.begin(), body.end());
         bytes = (mode & 3) == 1 ? bytes : qarntest::withCrc(bytes);
-        bytes = (mode & 4) != 0 ? qarntest::ismgWrapped(bytes) : bytes;
-        port.answer(bytes);
+        port.answer(bytes = (mode & 4) != 0 ? qarntest::ismgWrapped(bytes) : bytes);
     }
     return answers;
 }
 
-// The length GetORBAType gives a data-type string; nothing when it refuses the string.
-inline std::optional<int> typeLength(const std::string& text) {
-    ICU_Type type = ICU_NONE;
-    ICU_Type item = ICU_NONE;
+// The length GetORBAType gives a data-type string; 0 when it refuses the string.
+inline int typeLength(const std::string& text) {
+    ICU_Type type = ICU_NONE, item = ICU_NONE;
     int length = 0;
     std::vector<std::string> conversions;
-    return ProtUtilsN::GetORBAType(text, type, item, length, conversions) ? std::optional(length)
-                                                                          : std::nullopt;
+    return ProtUtilsN::GetORBAType(text, type, item, length, conversions) ? length : 0;
 }
 
 }  // namespace qarnfuzz

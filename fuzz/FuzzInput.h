@@ -10,20 +10,20 @@
 
 namespace qarnfuzz {
 
-class FuzzInput {
-  public:
-    FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+struct FuzzInput {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
 
-    bool empty() const { return pos_ >= size_; }
-    uint8_t byte() { return empty() ? 0 : data_[pos_++]; }
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return empty() ? 0 : data[pos++]; }
     // Up to `n` bytes: fewer when the input ends first.
     std::vector<uint8_t> bytes(size_t n) {
-        const size_t from = pos_;
-        pos_ += n < size_ - pos_ ? n : size_ - pos_;
-        return std::vector<uint8_t>(data_ + from, data_ + pos_);
+        const size_t from = pos;
+        pos += n < size - pos ? n : size - pos;
+        return std::vector<uint8_t>(data + from, data + pos);
     }
-    // A length byte, then that many bytes.
-    std::vector<uint8_t> chunk() { return bytes(byte()); }
+    std::vector<uint8_t> chunk() { return bytes(byte()); }  // a length byte, then that many
     // The text up to the next line feed (consumed) or the end, cut at a NUL as C code sees it.
     std::string line() {
         std::string out;
@@ -32,23 +32,13 @@ class FuzzInput {
         }
         return out.substr(0, out.find('\0'));
     }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
 };
-
-// A broken property ends the run as a crash does: libFuzzer keeps the input, the replay fails.
-[[noreturn]] inline void checkFailed(const char* file, int line, const char* condition,
-                                     const std::string& detail) {
-    std::fprintf(stderr, "%s:%d: property broken: %s\n  %s\n", file, line, condition,
-                 detail.c_str());
-    std::abort();
-}
 
 }  // namespace qarnfuzz
 
-// `detail` is evaluated only when the property is broken.
-#define FUZZ_CHECK(condition, detail) \
-    ((condition) ? void() : qarnfuzz::checkFailed(__FILE__, __LINE__, #condition, (detail)))
+// A broken property ends the run as a crash does; `detail` is evaluated only then.
+#define FUZZ_CHECK(condition, detail)                                                              \
+    ((condition) ? void()                                                                          \
+                 : (std::fprintf(stderr, "%s:%d: property broken: %s\n  %s\n", __FILE__, __LINE__, \
+                                 #condition, std::string(detail).c_str()),                         \
+                    std::abort()))

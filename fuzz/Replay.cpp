@@ -1,13 +1,12 @@
-// Plain replayer of a fuzz target: runs it once over every file named on the command line and
-// every file in the folders named there (sorted), so that the corpus is a regression test in
-// every build, cross builds under an emulator included. A broken property aborts, as under
-// libFuzzer; an unreadable path ends the run with an exception.
+// Runs a fuzz target once over the files and (sorted) folder contents named on the command line,
+// so that CTest replays the corpus in every build; a path that cannot be read throws.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -17,23 +16,18 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        if (!fs::is_directory(argv[i])) {
+        const auto from = static_cast<std::ptrdiff_t>(files.size());
+        if (fs::is_directory(argv[i])) {
+            std::copy(fs::directory_iterator(argv[i]), {}, std::back_inserter(files));
+        } else {
             files.emplace_back(argv[i]);
-            continue;
         }
-        const fs::directory_iterator folder(argv[i]);
-        std::vector<fs::path> found(fs::begin(folder), fs::end(folder));
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: %s FILE|FOLDER...  (no input files found)\n", argv[0]);
-        return 2;
+        std::sort(files.begin() + from, files.end());
     }
     for (const fs::path& file : files) {
         std::fprintf(stderr, "%s\n", file.c_str());
-        const size_t size = fs::file_size(file);
         // Exactly the input's size, so that reading past it is caught.
+        const size_t size = fs::file_size(file);
         std::unique_ptr<uint8_t[]> data(new uint8_t[size]);
         std::ifstream in(file, std::ios::binary);
         in.exceptions(std::ios::badbit | std::ios::failbit);
@@ -41,5 +35,5 @@ int main(int argc, char** argv) {
         LLVMFuzzerTestOneInput(data.get(), size);
     }
     std::fprintf(stderr, "%zu inputs replayed\n", files.size());
-    return 0;
+    return files.empty() ? 2 : 0;  // nothing to replay is the caller's mistake
 }

@@ -2,43 +2,32 @@
 // through GetORBAType (layout and properties in README.md).
 
 #include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "DriverRig.h"
-#include "ProtUtilsN.h"
 
-namespace {
-
-const char* const Configurations[] = {
-    "defNodeId=1 model=GenericModbus",
-    "defNodeId=1 model=EM24 presetFunction=16 maxOptLen=20",
-    "defNodeId=1 model=ISMG1xx",
-    ("defNodeId=1 model=GenericModbus Node2::defNodeId=2 Node2::model=WM30 "
-     "Node3::defNodeId=3 Node3::model=nosuch Node4::defNodeId=4 Node4::model=ISMG3xx"),
-};
-
-}  // namespace
+using namespace qarnfuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    qarnfuzz::FuzzInput in(data, size);
+    static const char* const Configurations[] = {
+        "defNodeId=1 model=GenericModbus", "defNodeId=1 model=EM24 presetFunction=16 maxOptLen=20",
+        "defNodeId=1 model=ISMG1xx",
+        "defNodeId=1 model=GenericModbus Node2::defNodeId=2 Node2::model=WM30 Node3::defNodeId=3 "
+        "Node3::model=nosuch Node4::defNodeId=4 Node4::model=ISMG3xx"};
+    FuzzInput in{data, size};
     const char* nodes = Configurations[in.byte() % 4];
-    const qarnfuzz::Bytes rest = in.bytes(size);
+    const Bytes rest = in.bytes(size);
     const std::string address(rest.begin(), std::find(rest.begin(), rest.end(), 0));
+    FUZZ_CHECK(typeLength(address.substr(address.rfind('?') + 1)) >= 0, "negative length");
 
-    std::vector<std::string> fields;
-    ProtUtilsN::ParseSubstrings(address, fields, '?');
-    FUZZ_CHECK(qarnfuzz::typeLength(fields.back()).value_or(0) >= 0, "negative length");
-
-    qarnfuzz::DriverRig rig;
-    FUZZ_CHECK(rig.configure(qarnfuzz::LineConfig + std::string(nodes)), rig.lastError());
+    DriverRig rig;
+    FUZZ_CHECK(rig.configure(LineConfig + std::string(nodes)), rig.lastError());
     Protocol_QARN& protocol = *rig.protocol;
     ITag* tag = protocol.CreateTag(address.c_str());
+    FUZZ_CHECK(tag != nullptr ||
+                   rig.lastError().rfind("-1 Tag URI error: " + address + " - ", 0) == 0 ||
+                   rig.lastError() == "0 Can't allocate Tag",
+               "refused with " + rig.lastError());
     if (tag == nullptr) {
-        FUZZ_CHECK(rig.lastError().rfind("-1 Tag URI error: " + address + " - ", 0) == 0 ||
-                       rig.lastError() == "0 Can't allocate Tag",
-                   "refused with " + rig.lastError());
         return 0;
     }
     FUZZ_CHECK(tag->GetBitIndex() >= 0 && tag->GetBitIndex() <= 7 && tag->GetByteOffset() >= 0 &&

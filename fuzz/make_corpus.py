@@ -173,7 +173,7 @@ SIM_FRAMES = [
 
 SIM = {
     "frames": b"\x00" + b"".join(SIM_FRAMES),
-    "faults": b"\x01" + h("02 03 05 00 04") + bytes([50, 4]) + b"".join(SIM_FRAMES * 2),
+    "twice": b"\x01" + b"".join(SIM_FRAMES * 2),
     "back-to-back": b"\x02" + b"".join(f[:1] + b"\x00" + f[2:] for f in SIM_FRAMES),
 }
 

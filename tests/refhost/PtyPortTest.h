@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "SerialPort.h"
 #include "TestBytes.h"
@@ -26,40 +27,34 @@ class PtyPortTest : public ::testing::Test {
         std::string error;
         port = refhost::SerialPort::open(path, error);
         ASSERT_NE(port, nullptr) << error;
+        ASSERT_EQ(port->Setup(115200, 0, 8, 1, 0), 1);
     }
-    void TearDown() override { unplug(); }
+    ~PtyPortTest() override { close(master); }
 
-    // The device sends (a blocking write: all of it).
-    bool deviceSends(const testbytes::Bytes& bytes) const {
-        return write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    void deviceSends(const Bytes& bytes) const {
+        ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // What the port sent: `count` bytes, or what came within 2 s.
-    testbytes::Bytes portSent(size_t count) const {
-        testbytes::Bytes out;
+    Bytes portSent(size_t count) const {
+        Bytes out;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        pollfd p{master, POLLIN, 0};
-        while (out.size() < count && std::chrono::steady_clock::now() < end) {
+        for (pollfd p{master, POLLIN, 0};
+             out.size() < count && std::chrono::steady_clock::now() < end;) {
             uint8_t buf[512];
             const ssize_t n = poll(&p, 1, 10) > 0 ? read(master, buf, sizeof buf) : 0;
             out.insert(out.end(), buf, buf + (n > 0 ? n : 0));
         }
         return out;
     }
-    // The device goes away (cable pulled).
-    void unplug() {
-        if (master >= 0) {
-            close(master);
-            master = -1;
-        }
-    }
-
     // Receive into a 256-byte buffer: the bytes that came, after checking both counts agree.
-    testbytes::Bytes receive(int timeoutMs, int gapMs) {
-        uint8_t buffer[256];
+    Bytes receive(int timeoutMs, int gapMs) {
+        uint8_t buffer[257];
+        buffer[256] = 0xEE;
         int received = -1;
         const int n = port->Receive(buffer, 256, timeoutMs, gapMs, &received, 0);
         EXPECT_EQ(n, received);
-        return testbytes::Bytes(buffer, buffer + (n > 0 ? n : 0));
+        EXPECT_EQ(buffer[256], 0xEE) << "written past the buffer";
+        return Bytes(buffer, buffer + (n > 0 ? n : 0));
     }
     // Bytes written on the master reach the slave through the kernel's buffer work.
     static void settle(int ms = 100) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -67,5 +62,5 @@ class PtyPortTest : public ::testing::Test {
     int master = -1;
     std::string path;
     std::unique_ptr<refhost::SerialPort> port;
-    const testbytes::Bytes request = testbytes::withCrc("01 03 00 00 00 01");
+    const Bytes request = frame("01 03 00 00 00 01");
 };

@@ -1,20 +1,12 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <cstdio>
-#include <regex>
+#include <numeric>
 
-#include "FrameTrace.h"
 #include "PtyPortTest.h"
 #include "SerialFactory.h"
-#include "TraceSerialPort.h"
 
-using refhost::FrameTrace;
-using refhost::SerialFactory;
 using refhost::SerialPort;
-using testbytes::Bytes;
-using testbytes::hex;
-using testbytes::withCrc;
 
 class SerialPortTest : public PtyPortTest {};
 
@@ -25,11 +17,8 @@ TEST_F(SerialPortTest, LineSettingsSetEveryFlagAndRawMode) {
         tcflag_t cflags;  // of CSIZE | CSTOPB | PARENB | PARODD | CMSPAR
     } cases[] = {
         {9600, 1, 8, 1, B9600, CS8 | PARENB},
-        {1200, 0, 8, 2, B1200, CS8 | CSTOPB},
-        {19200, 2, 7, 1, B19200, CS7 | PARENB | PARODD},
+        {19200, 2, 7, 2, B19200, CS7 | PARENB | PARODD | CSTOPB},
         {230400, 3, 8, 1, B230400, CS8 | PARENB | PARODD | CMSPAR},
-        {38400, 0, 7, 2, B38400, CS7 | CSTOPB},
-        {115200, 1, 8, 1, B115200, CS8 | PARENB},
     };
     for (const auto& c : cases) {
         termios tio{};
@@ -38,9 +27,10 @@ TEST_F(SerialPortTest, LineSettingsSetEveryFlagAndRawMode) {
         std::string error;
         ASSERT_TRUE(SerialPort::lineSettings(c.baud, c.parity, c.bits, c.stop, tio, error));
         EXPECT_EQ(cfgetospeed(&tio), c.speed) << c.baud;
-        EXPECT_EQ(cfgetispeed(&tio), c.speed) << c.baud;
-        EXPECT_EQ(tio.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | CMSPAR), c.cflags) << c.baud;
-        EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD | CRTSCTS), CLOCAL | CREAD) << c.baud;
+        EXPECT_EQ(
+            tio.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CLOCAL | CREAD | CRTSCTS),
+            c.cflags | CLOCAL | CREAD)
+            << c.baud;
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0U) << "not raw";
     }
 }
@@ -53,15 +43,12 @@ TEST_F(SerialPortTest, SetupReachesTheDeviceAndRefusesWhatTheLineCannotDo) {
     ASSERT_EQ(tcgetattr(master, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B19200);
     EXPECT_EQ(tio.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0U);
     EXPECT_EQ(tio.c_oflag & OPOST, 0U);
 
     const struct {
         int baud, parity, bits, stop, mode;
         const char* error;
     } cases[] = {
-        {300, 0, 8, 1, 0, "unsupported baud rate 300 (standard rates from 1200 to 230400)"},
-        {9601, 0, 8, 1, 0, "unsupported baud rate 9601 (standard rates from 1200 to 230400)"},
         {460800, 0, 8, 1, 0, "unsupported baud rate 460800 (standard rates from 1200 to 230400)"},
         {9600, 4, 8, 1, 0, "unsupported parity code 4"},
         {9600, 0, 6, 1, 0, "unsupported data bits 6 (7 or 8)"},
@@ -71,19 +58,12 @@ TEST_F(SerialPortTest, SetupReachesTheDeviceAndRefusesWhatTheLineCannotDo) {
     for (const auto& c : cases) {
         EXPECT_EQ(port->Setup(c.baud, c.parity, c.bits, c.stop, c.mode), 0) << c.error;
         EXPECT_EQ(port->lastError(), path + ": " + c.error);
-        EXPECT_FALSE(port->gone());
     }
-
     // Send keeps 3.5 characters of silence, a fixed 1750 us above 19200 baud.
-    const struct {
-        int baud, parity;
-        int64_t silenceUs;
-    } lines[] = {{1200, 0, 29169}, {9600, 1, 4011}, {19200, 1, 2006}, {38400, 1, 1750}};
-    for (const auto& l : lines) {
-        ASSERT_EQ(port->Setup(l.baud, l.parity, 8, 1, 0), 1);
-        EXPECT_EQ(port->silenceUs(), l.silenceUs) << l.baud;
+    for (const auto& [baud, silenceUs] : {std::pair{1200, 32085}, {19200, 2006}, {38400, 1750}}) {
+        ASSERT_EQ(port->Setup(baud, 1, 8, 1, 0), 1);
+        EXPECT_EQ(port->silenceUs(), silenceUs) << baud;
     }
-
     // RS-485 on a device without the kernel's direction control carries on without it.
     ASSERT_EQ(port->Setup(9600, 1, 8, 1, 1), 1) << port->lastError();
     EXPECT_FALSE(port->rs485Active());
@@ -92,23 +72,14 @@ TEST_F(SerialPortTest, SetupReachesTheDeviceAndRefusesWhatTheLineCannotDo) {
 }
 
 TEST_F(SerialPortTest, ReceiveStopsAt256BytesAndDrainThrowsAwayTheRest) {
-    ASSERT_EQ(port->Setup(115200, 0, 8, 1, 0), 1);
     Bytes flood(300);
-    for (size_t i = 0; i < flood.size(); ++i) {
-        flood[i] = static_cast<uint8_t>(i);
-    }
+    std::iota(flood.begin(), flood.end(), 0);
     deviceSends(flood);
     settle();
-    uint8_t buffer[257];
-    buffer[256] = 0xEE;
-    int received = -1;
-    EXPECT_EQ(port->Receive(buffer, 256, 1000, 50, &received, 0), 256);
-    EXPECT_EQ(received, 256);
-    EXPECT_EQ(Bytes(buffer, buffer + 256), Bytes(flood.begin(), flood.begin() + 256));
-    EXPECT_EQ(buffer[256], 0xEE);
-    // Drain counts all 44 left and copies what fits.
+    EXPECT_EQ(receive(1000, 50), Bytes(flood.begin(), flood.begin() + 256));
+    uint8_t buffer[5];  // Drain counts all 44 left and copies what fits
     EXPECT_EQ(port->Drain(buffer, 4, 0), 44);
-    EXPECT_EQ(Bytes(buffer, buffer + 5), hex("00 01 02 03 04"));
+    EXPECT_EQ(Bytes(buffer, buffer + 4), hexBytes("00 01 02 03"));
     EXPECT_EQ(port->Drain(nullptr, 0, 0), 0);
 }
 
@@ -120,9 +91,7 @@ TEST_F(SerialPortTest, FactoryMapsNamesOpensExclusivelyAndReportsAVanishedDevice
     EXPECT_EQ(error, "/dev/null: not a serial device");
     port.reset();
 
-    SerialFactory factory;
-    EXPECT_FALSE(factory.addMapping("com1", error));
-    EXPECT_EQ(error, "port mapping 'com1' is not NAME=PATH (e.g. com1=/dev/ttyUSB0)");
+    refhost::SerialFactory factory;
     EXPECT_FALSE(factory.addMapping("com1=ttyUSB0", error));
     EXPECT_EQ(error, "port mapping 'com1=ttyUSB0': the device path must be absolute");
     ASSERT_TRUE(factory.addMapping("com1=" + path, error));
@@ -139,67 +108,19 @@ TEST_F(SerialPortTest, FactoryMapsNamesOpensExclusivelyAndReportsAVanishedDevice
     EXPECT_EQ(factory.lastError(), busy);
     EXPECT_EQ(SerialPort::open(path, error), nullptr);
     EXPECT_EQ(error, busy);
-    EXPECT_EQ(factory.openCount(), 1U);
     factory.CloseSerial(first);
-    EXPECT_EQ(factory.openCount(), 0U);
 
     // A device that vanishes ends every call at once, and the factory keeps the reason.
     auto* again = dynamic_cast<SerialPort*>(factory.OpenSerial(path.c_str()));
     ASSERT_NE(again, nullptr) << factory.lastError();
-    unplug();
+    close(std::exchange(master, -1));  // the device goes away (cable pulled)
     uint8_t buffer[256];
     int received = -1;
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(again->Receive(buffer, 256, 5000, 10, &received, 0), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
-    EXPECT_EQ(received, 0);
-    EXPECT_TRUE(again->gone());
     EXPECT_EQ(again->lastError(), path + ": hang-up (device gone)");
     EXPECT_EQ(factory.lastError(), again->lastError());
     EXPECT_EQ(again->Drain(buffer, 256, 0), 0) << "Drain must end the caller's drain loop";
     EXPECT_EQ(again->Send(request.data(), 8, 0), 0);
-}
-
-TEST_F(SerialPortTest, TracedPortPassesTrafficThroughAndWritesOneStampedLinePerEvent) {
-    port.reset();
-    std::FILE* out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    FrameTrace trace(out);
-    SerialFactory factory;
-    factory.setTrace(&trace);
-    ISerialPort* traced = factory.OpenSerial(path.c_str());
-    ASSERT_NE(dynamic_cast<refhost::TraceSerialPort*>(traced), nullptr) << factory.lastError();
-    ASSERT_EQ(traced->Setup(115200, 1, 8, 1, 1), 1);
-
-    deviceSends(hex("AA BB"));
-    settle();
-    uint8_t buffer[256] = {0x55};
-    EXPECT_EQ(traced->Drain(buffer, 0, 0), 2);
-    EXPECT_EQ(buffer[0], 0x55) << "the caller's empty room stays untouched";
-    EXPECT_EQ(traced->Send(request.data(), 8, 0), 8);
-    EXPECT_EQ(portSent(8), request);
-    const Bytes answer = withCrc("01 03 02 00 2A");
-    deviceSends(answer);
-    int received = 0;
-    EXPECT_EQ(traced->Receive(buffer, 256, 1000, 50, &received, 0), 7);
-    EXPECT_EQ(Bytes(buffer, buffer + received), answer);
-    EXPECT_EQ(traced->Receive(buffer, 256, 20, 10, &received, 0), 0);
-    factory.CloseSerial(traced);
-
-    std::rewind(out);
-    const std::string expected[] = {
-        "SETUP " + path + " 115200 baud, parity even, 8 data bits, 1 stop bits, RS-485",
-        "DROP AA BB  | ",
-        "TX   01 03 00 00 00 01 84 0A  | node 1, fn 3",
-        "RX   " + FrameTrace::hex(answer.data(), 7) + "  | node 1, fn 3 read holding registers",
-        "RX   nothing within 20 ms",
-    };
-    char line[512];
-    for (const std::string& e : expected) {
-        ASSERT_NE(std::fgets(line, sizeof line, out), nullptr) << "missing: " << e;
-        EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d:\d\d:\d\d\.\d{6} )"))) << line;
-        EXPECT_NE(std::string(line).find(e), std::string::npos) << line;
-    }
-    EXPECT_EQ(std::fgets(line, sizeof line, out), nullptr) << "one line too many: " << line;
-    std::fclose(out);
 }

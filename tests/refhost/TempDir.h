@@ -1,7 +1,8 @@
 #pragma once
-// A fresh folder under $TMPDIR for one test, removed with everything in it afterwards.
+// A fresh folder for one test, removed with everything in it afterwards.
 
-#include <cstdlib>
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,29 +11,18 @@
 class TempDir {
   public:
     TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl =
-            std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/qarn-test-XXXXXX";
-        if (mkdtemp(&tmpl[0]) != nullptr) {
-            path_ = tmpl;
-        }
+        std::string tmpl = ::testing::TempDir() + "qarn-test-XXXXXX";
+        path_ = mkdtemp(&tmpl[0]) != nullptr ? tmpl : "";
     }
     ~TempDir() {
         std::error_code ignored;
-        if (!path_.empty()) {
-            std::filesystem::remove_all(path_, ignored);
-        }
+        std::filesystem::remove_all(path_, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
     static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
         std::ostringstream s;
-        s << in.rdbuf();
+        s << std::ifstream(path, std::ios::binary).rdbuf();
         return s.str();
     }
     static void write(const std::string& path, const std::string& text) {

@@ -1,45 +1,17 @@
 #pragma once
-// Hex text to frames for the frame tables.
+// Frames for the tables: "01 03 00 00" with its CRC appended; in brackets, also in the ISMG
+// wrapper.
 
-#include <algorithm>
-#include <cstdint>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "RtuFrame.h"
+#include "ScriptedSerialPort.h"
 
-namespace testbytes {
+using qarntest::Bytes;
+using qarntest::hexBytes;
+using qarntest::toHex;
 
-using Bytes = std::vector<uint8_t>;
-
-// "01 03 00 00" -> bytes.
-inline Bytes hex(const std::string& text) {
-    Bytes out;
-    std::istringstream in(text);
-    unsigned v = 0;
-    while (in >> std::hex >> v) {
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return out;
+inline Bytes frame(const std::string& hex) {
+    const bool wrap = !hex.empty() && hex.front() == '[';
+    const Bytes f = qarntest::withCrc(hexBytes(wrap ? hex.substr(1, hex.size() - 2) : hex));
+    return wrap ? qarntest::ismgWrapped(f) : f;
 }
-
-inline Bytes withCrc(Bytes frame) {
-    const size_t n = frame.size();
-    frame.resize(n + 2);
-    rtu::putCrc(frame.data(), n);
-    return frame;
-}
-
-inline Bytes withCrc(const std::string& text) {
-    return withCrc(hex(text));
-}
-
-inline Bytes wrapped(const Bytes& frame) {
-    Bytes out(frame.size() + 2, rtu::IsmgStart);
-    std::copy(frame.begin(), frame.end(), out.begin() + 1);
-    out.back() = rtu::IsmgEnd;
-    return out;
-}
-
-}  // namespace testbytes

@@ -7,8 +7,6 @@
 
 #include "SimTestSupport.h"
 
-namespace {
-
 TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
     const struct {
         sim::LineSettings line;
@@ -27,9 +25,9 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         engine.setFaults(faults);
         simtest::PtyServer server(engine, c.line);
         server.start();
-        simtest::PtyClient client(server.path());
+        simtest::PtyClient client(server.path);
         const auto start = std::chrono::steady_clock::now();
-        client.send(simtest::frame("01 03 00 00 00 0A"));
+        client.send(frame("01 03 00 00 00 0A"));
         EXPECT_EQ(client.receive(25, 5000).size(), 25u);
         const std::chrono::duration<double, std::milli> ms =
             std::chrono::steady_clock::now() - start;
@@ -38,5 +36,3 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         EXPECT_LE(ms.count(), c.minMs + 2000) << c.line.baud;
     }
 }
-
-}  // namespace

