@@ -62,14 +62,14 @@ bool StopOnSignal::stopRequested() {
 
 Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs) {
     std::vector<const ITag*> tags;
-    for (const TagSpec& spec : specs) {
+    for (const TagSpec& entry : specs) {
         try {
-            handles_.push_back(std::make_unique<TagHandle>(session, protocol, spec.address));
+            handles_.push_back(std::make_unique<TagHandle>(session, protocol, entry.address));
         } catch (const Failure& e) {
-            throw Failure(spec.origin + " " + spec.name + ": " + e.what());
+            throw Failure(entry.origin + " " + entry.name + ": " + e.what());
         }
         tags.push_back(&handles_.back()->tag());
-        polled_.push_back(PolledTag{spec.name, spec.address, handles_.back()->type()});
+        polled_.push_back(PolledTag{entry.name, entry.address, handles_.back()->type()});
     }
     // GetNodeID came with the fourth version of the interface.
     auto* planned = static_cast<IProtocol4*>(protocol.ConvertTo("IProtocol4"));
