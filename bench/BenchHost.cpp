@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "HostServices.h"
-#include "ModbusFrame.h"
+#include <qarn/driver/ModbusFrame.h>
+#include <qarn/plugin/HostServices.h>
 
 namespace qarnbench {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/host/IMultiTask2.h>
+#include <qarn/host/ISerialFactory.h>
+#include <qarn/host/ISerialPort.h>
 #include "HostService.h"
-#include "IMultiTask2.h"
-#include "ISerialFactory.h"
-#include "ISerialPort.h"
-#include "Protocol_QARN.h"
 
 namespace qarnbench {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <qarn/protlib/ProtUtilsN.h>
 #include "BenchHost.h"
-#include "ProtUtilsN.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <qarn/driver/ModbusFrame.h>
 #include "BenchHost.h"
-#include "ModbusFrame.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <thread>
 
-#include "HostServices.h"
-#include "LineRunner.h"
-#include "MultiTask.h"
-#include "Protocol_QARN.h"
-#include "SerialFactory.h"
-#include "SlaveEngine.h"
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/plugin/HostServices.h>
+#include <qarn/refhost/MultiTask.h>
+#include <qarn/refhost/SerialFactory.h>
+#include <qarn/sim/LineRunner.h>
+#include <qarn/sim/SlaveEngine.h>
 
 namespace {
 

@@ -1,10 +1,21 @@
-# GoogleTest: Debian's prebuilt library natively; built from Debian's sources for a cross build.
-if(CMAKE_CROSSCOMPILING)
+# GoogleTest: an installed package where there is one (natively, Debian's libgtest-dev); otherwise,
+# as for a cross build, built from Debian's sources in /usr/src/googletest.
+if(NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest QUIET)
+endif()
+if(NOT TARGET GTest::gtest)
+    set(_qarn_gtest_src /usr/src/googletest)
+    if(NOT EXISTS ${_qarn_gtest_src}/CMakeLists.txt)
+        message(FATAL_ERROR "GoogleTest not found: install libgtest-dev and googletest, "
+                            "or configure with -DBUILD_TESTING=OFF")
+    endif()
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
-else()
-    find_package(GTest REQUIRED)
+    add_subdirectory(${_qarn_gtest_src} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+    if(NOT TARGET GTest::gtest)
+        add_library(GTest::gtest ALIAS gtest)
+        add_library(GTest::gtest_main ALIAS gtest_main)
+    endif()
 endif()
 include(GoogleTest)
 

@@ -1,4 +1,4 @@
-#include "MemoryManager.h"
+#include <qarn/driver/MemoryManager.h>
 
 #include <cstddef>
 

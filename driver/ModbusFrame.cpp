@@ -1,4 +1,4 @@
-#include "ModbusFrame.h"
+#include <qarn/driver/ModbusFrame.h>
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "Model.h"
+#include <qarn/driver/Model.h>
 
 void Model::addMemoryType(const MemoryType& type) {
     if (findMemoryType(type.getName()) == nullptr) {

@@ -1,4 +1,4 @@
-#include "ParamManager.h"
+#include <qarn/driver/ParamManager.h>
 
 #include <climits>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "PermanentStorage.h"
 
-#include "HostServices.h"
-#include "IPermanentStorage.h"
+#include <qarn/host/IPermanentStorage.h>
+#include <qarn/plugin/HostServices.h>
 
 namespace PermanentStorage {
 

@@ -1,4 +1,4 @@
-#include "Protocol_QARN.h"
+#include <qarn/driver/Protocol_QARN.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -6,18 +6,18 @@
 #include <new>
 #include <vector>
 
-#include "HostServices.h"
-#include "IMultiTask2.h"
-#include "IPermanentStorage.h"
-#include "ISerialFactory.h"
-#include "ISerialPort.h"
-#include "ModbusFrame.h"
+#include <qarn/driver/ModbusFrame.h>
+#include <qarn/driver/Tag_QARN.h>
+#include <qarn/host/IMultiTask2.h>
+#include <qarn/host/IPermanentStorage.h>
+#include <qarn/host/ISerialFactory.h>
+#include <qarn/host/ISerialPort.h>
+#include <qarn/plugin/HostServices.h>
+#include <qarn/plugin/ProtFactory.h>
+#include <qarn/plugin/Xml_QARN.h>
+#include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/protlib/WorkBuffer.h>
 #include "PermanentStorage.h"
-#include "ProtFactory.h"
-#include "ProtUtilsN.h"
-#include "Tag_QARN.h"
-#include "WorkBuffer.h"
-#include "Xml_QARN.h"
 
 using namespace ModbusFrameN;
 

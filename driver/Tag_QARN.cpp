@@ -1,13 +1,13 @@
-#include "Tag_QARN.h"
+#include <qarn/driver/Tag_QARN.h>
 
 #include <cstdint>
 #include <new>
 #include <vector>
 
-#include "MemoryManager.h"
-#include "ParamManager.h"
-#include "ProtUtilsN.h"
-#include "Protocol_QARN.h"
+#include <qarn/driver/MemoryManager.h>
+#include <qarn/driver/ParamManager.h>
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/protlib/ProtUtilsN.h>
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/plugin/HostServices.h>
+#include <qarn/protlib/ProtUtilsN.h>
 #include "FuzzInput.h"
-#include "HostServices.h"
-#include "ProtUtilsN.h"
-#include "Protocol_QARN.h"
 #include "RecordingHost.h"
 #include "ScriptedSerialPort.h"
 

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <optional>
 
+#include <qarn/rtu/RtuFrame.h>
+#include <qarn/sim/RtuReceiver.h>
+#include <qarn/sim/SlaveEngine.h>
+#include <qarn/sim/SlaveFrames.h>
 #include "FuzzInput.h"
-#include "RtuFrame.h"
-#include "RtuReceiver.h"
-#include "SlaveEngine.h"
-#include "SlaveFrames.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include <qarn/driver/ModbusFrame.h>
+#include <qarn/driver/Tag_QARN.h>
 #include "DriverRig.h"
-#include "ModbusFrame.h"
-#include "Tag_QARN.h"
 
 using namespace qarnfuzz;
 

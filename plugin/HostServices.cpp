@@ -1,4 +1,4 @@
-#include "HostServices.h"
+#include <qarn/plugin/HostServices.h>
 
 #include <cstring>
 

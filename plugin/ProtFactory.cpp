@@ -1,16 +1,16 @@
-#include "ProtFactory.h"
+#include <qarn/plugin/ProtFactory.h>
 
-#include "HostServices.h"
-#include "ICDSBuffer.h"
-#include "IDiag.h"
-#include "IDriverInterface.h"
-#include "IFastTimer.h"
-#include "IMultiTask2.h"
-#include "IPermanentStorage.h"
-#include "IProtocol.h"
-#include "ISerialFactory.h"
-#include "ISmux.h"
-#include "ISocketFactory.h"
+#include <qarn/host/ICDSBuffer.h>
+#include <qarn/host/IDiag.h>
+#include <qarn/host/IDriverInterface.h>
+#include <qarn/host/IFastTimer.h>
+#include <qarn/host/IMultiTask2.h>
+#include <qarn/host/IPermanentStorage.h>
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/ISerialFactory.h>
+#include <qarn/host/ISmux.h>
+#include <qarn/host/ISocketFactory.h>
+#include <qarn/plugin/HostServices.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "AddressReplacerID.h"
+#include <qarn/protlib/AddressReplacerID.h>
 
 #include <cstdlib>
 

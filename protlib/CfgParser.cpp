@@ -1,4 +1,4 @@
-#include "CfgParser.h"
+#include <qarn/protlib/CfgParser.h>
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,11 @@
-#include "ProtUtilsN.h"
+#include <qarn/protlib/ProtUtilsN.h>
 
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "ITag.h"
+#include <qarn/host/ITag.h>
 
 namespace ProtUtilsN {
 

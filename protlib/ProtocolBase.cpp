@@ -1,13 +1,13 @@
-#include "ProtocolBase.h"
+#include <qarn/protlib/ProtocolBase.h>
 
 #include <sys/time.h>
 
 #include <cstring>
 
-#include "HostServices.h"
-#include "ProtUtilsN.h"
-#include "TagBase.h"
-#include "WorkBuffer.h"
+#include <qarn/plugin/HostServices.h>
+#include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/protlib/TagBase.h>
+#include <qarn/protlib/WorkBuffer.h>
 
 using namespace ProtUtilsN;
 

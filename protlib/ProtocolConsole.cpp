@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "HostServices.h"
-#include "IMultiTask2.h"
-#include "ISerialFactory.h"
-#include "ISocketFactory.h"
-#include "ProtUtilsN.h"
-#include "ProtocolBase.h"
-#include "WorkBuffer.h"
+#include <qarn/host/IMultiTask2.h>
+#include <qarn/host/ISerialFactory.h>
+#include <qarn/host/ISocketFactory.h>
+#include <qarn/plugin/HostServices.h>
+#include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/protlib/ProtocolBase.h>
+#include <qarn/protlib/WorkBuffer.h>
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "TagBase.h"
+#include <qarn/protlib/TagBase.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "ProtUtilsN.h"
-#include "WorkBuffer.h"
+#include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/protlib/WorkBuffer.h>
 
 using namespace ProtUtilsN;
 

@@ -1,4 +1,4 @@
-#include "FileStore.h"
+#include <qarn/refhost/FileStore.h>
 
 #include <dirent.h>
 #include <fcntl.h>

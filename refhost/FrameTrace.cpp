@@ -1,10 +1,10 @@
-#include "FrameTrace.h"
+#include <qarn/refhost/FrameTrace.h>
 
 #include <sys/time.h>
 
 #include <ctime>
 
-#include "RtuFrame.h"
+#include <qarn/rtu/RtuFrame.h>
 
 namespace refhost {
 

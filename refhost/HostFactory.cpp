@@ -1,8 +1,8 @@
-#include "HostFactory.h"
+#include <qarn/refhost/HostFactory.h>
 
 #include <cstring>
 
-#include "FileStore.h"
+#include <qarn/refhost/FileStore.h>
 
 namespace refhost {
 

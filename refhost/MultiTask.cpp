@@ -1,4 +1,4 @@
-#include "MultiTask.h"
+#include <qarn/refhost/MultiTask.h>
 
 #include <cstring>
 

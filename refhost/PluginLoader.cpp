@@ -1,4 +1,4 @@
-#include "PluginLoader.h"
+#include <qarn/refhost/PluginLoader.h>
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "IInterfaceFactory.h"
-#include "IProtModule.h"
-#include "IProtocol.h"
-#include "IProtocolFactory.h"
+#include <qarn/host/IInterfaceFactory.h>
+#include <qarn/host/IProtModule.h>
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/IProtocolFactory.h>
 
 namespace refhost {
 

@@ -1,9 +1,9 @@
-#include "SerialFactory.h"
+#include <qarn/refhost/SerialFactory.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "SerialPort.h"
+#include <qarn/refhost/SerialPort.h>
 #include "TraceSerialPort.h"
 
 namespace refhost {

@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include <qarn/refhost/SerialPort.h>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -15,8 +15,8 @@
 #include <climits>
 #include <cstring>
 
+#include <qarn/rtu/RtuFrame.h>
 #include "MonoClock.h"
-#include "RtuFrame.h"
 
 namespace refhost {
 

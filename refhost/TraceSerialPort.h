@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "FrameTrace.h"
-#include "ISerialPort.h"
+#include <qarn/host/ISerialPort.h>
+#include <qarn/refhost/FrameTrace.h>
 
 namespace refhost {
 

@@ -1,4 +1,4 @@
-#include "DataMap.h"
+#include <qarn/sim/DataMap.h>
 
 #include <stdexcept>
 

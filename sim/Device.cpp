@@ -1,10 +1,10 @@
-#include "Device.h"
+#include <qarn/sim/Device.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "Random.h"
-#include "SlaveFrames.h"
+#include <qarn/sim/Random.h>
+#include <qarn/sim/SlaveFrames.h>
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "FaultInjector.h"
+#include <qarn/sim/FaultInjector.h>
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "LineRunner.h"
+#include <qarn/sim/LineRunner.h>
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "Profile.h"
+#include <qarn/sim/Profile.h>
 
 #include <strings.h>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "RtuReceiver.h"
+#include <qarn/sim/RtuReceiver.h>
 
-#include "RtuFrame.h"
-#include "SlaveFrames.h"
+#include <qarn/rtu/RtuFrame.h>
+#include <qarn/sim/SlaveFrames.h>
 
 namespace sim {
 

@@ -1,10 +1,10 @@
-#include "SlaveEngine.h"
+#include <qarn/sim/SlaveEngine.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "RtuFrame.h"
-#include "SlaveFrames.h"
+#include <qarn/rtu/RtuFrame.h>
+#include <qarn/sim/SlaveFrames.h>
 
 namespace sim {
 

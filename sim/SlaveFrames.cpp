@@ -1,8 +1,8 @@
-#include "SlaveFrames.h"
+#include <qarn/sim/SlaveFrames.h>
 
 #include <cstring>
 
-#include "RtuFrame.h"
+#include <qarn/rtu/RtuFrame.h>
 
 namespace sim {
 

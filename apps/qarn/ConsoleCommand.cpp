@@ -10,8 +10,8 @@
 #include <iostream>
 #include <vector>
 
+#include <qarn/host/IProtocol.h>
 #include "Command.h"
-#include "IProtocol.h"
 #include "LineOptions.h"
 #include "Session.h"
 

@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include <qarn/host/IProtocol.h>
+#include <qarn/sim/LineRunner.h>
+#include <qarn/sim/Profile.h>
+#include <qarn/sim/SlaveEngine.h>
 #include "Command.h"
 #include "DemoTags.h"
-#include "IProtocol.h"
 #include "LineOptions.h"
-#include "LineRunner.h"
 #include "Poller.h"
-#include "Profile.h"
 #include "Session.h"
-#include "SlaveEngine.h"
 #include "TagList.h"
 #include "TagValue.h"
 #include "ValueCodec.h"

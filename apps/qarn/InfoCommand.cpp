@@ -3,9 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include <qarn/host/IProtModule.h>
+#include <qarn/host/IProtocol.h>
 #include "Command.h"
-#include "IProtModule.h"
-#include "IProtocol.h"
 #include "Session.h"
 
 namespace qarn {

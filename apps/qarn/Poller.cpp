@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <thread>
 
+#include <qarn/host/IProtocol.h>
 #include "Command.h"
-#include "IProtocol.h"
 #include "Session.h"
 
 namespace qarn {

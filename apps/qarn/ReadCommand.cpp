@@ -4,8 +4,8 @@
 #include <iostream>
 #include <vector>
 
+#include <qarn/host/IProtocol.h>
 #include "Command.h"
-#include "IProtocol.h"
 #include "Session.h"
 #include "TagValue.h"
 #include "ValueCodec.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "IProtocol.h"
-#include "ITag.h"
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/ITag.h>
 
 namespace qarn {
 

@@ -5,8 +5,8 @@
 #include <numeric>
 #include <tuple>
 
-#include "IProtocol.h"
-#include "ITag.h"
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/ITag.h>
 
 namespace qarn {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <qarn/host/IProtocol.h>
 #include "Command.h"
-#include "IProtocol.h"
 #include "LineOptions.h"
 
 namespace qarn {

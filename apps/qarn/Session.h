@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "FileStore.h"
-#include "FrameTrace.h"
-#include "HostFactory.h"
-#include "PluginLoader.h"
+#include <qarn/refhost/FileStore.h>
+#include <qarn/refhost/FrameTrace.h>
+#include <qarn/refhost/HostFactory.h>
+#include <qarn/refhost/PluginLoader.h>
 
 class IProtocol;
 

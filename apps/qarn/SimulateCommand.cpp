@@ -15,13 +15,13 @@
 #include <system_error>
 #include <vector>
 
+#include <qarn/refhost/FrameTrace.h>
+#include <qarn/sim/LineRunner.h>
+#include <qarn/sim/Profile.h>
+#include <qarn/sim/SlaveEngine.h>
+#include <qarn/sim/SlaveFrames.h>
 #include "Command.h"
-#include "FrameTrace.h"
 #include "LineOptions.h"
-#include "LineRunner.h"
-#include "Profile.h"
-#include "SlaveEngine.h"
-#include "SlaveFrames.h"
 
 namespace qarn {
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/ITag.h>
 #include "Command.h"
-#include "IProtocol.h"
-#include "ITag.h"
 #include "Session.h"
 
 namespace qarn {

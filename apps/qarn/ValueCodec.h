@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "HostTypes.h"
+#include <qarn/host/HostTypes.h>
 
 namespace qarn {
 

@@ -4,9 +4,9 @@
 #include <iostream>
 #include <vector>
 
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/ITag.h>
 #include "Command.h"
-#include "IProtocol.h"
-#include "ITag.h"
 #include "Session.h"
 #include "TagValue.h"
 #include "ValueCodec.h"

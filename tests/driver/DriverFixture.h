@@ -7,10 +7,10 @@
 #include <sstream>
 #include <string>
 
-#include "HostServices.h"
-#include "Protocol_QARN.h"
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/driver/Tag_QARN.h>
+#include <qarn/plugin/HostServices.h>
 #include "RecordingHost.h"
-#include "Tag_QARN.h"
 
 namespace qarntest {
 

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "IProtModule.h"
-#include "IProtocol.h"
-#include "IProtocolFactory.h"
-#include "ProtFactory.h"
+#include <qarn/host/IProtModule.h>
+#include <qarn/host/IProtocol.h>
+#include <qarn/host/IProtocolFactory.h>
+#include <qarn/plugin/ProtFactory.h>
 #include "RecordingHost.h"
 
 using namespace qarntest;

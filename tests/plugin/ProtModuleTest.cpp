@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "HostServices.h"
-#include "ProtFactory.h"
-#include "Protocol_QARN.h"
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/plugin/HostServices.h>
+#include <qarn/plugin/ProtFactory.h>
+#include <qarn/plugin/Xml_QARN.h>
 #include "RecordingHost.h"
-#include "Xml_QARN.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "MemoryType.h"
-#include "ParamManager.h"
-#include "ProtUtilsN.h"
-#include "Protocol_QARN.h"
+#include <qarn/driver/MemoryType.h>
+#include <qarn/driver/ParamManager.h>
+#include <qarn/driver/Protocol_QARN.h>
+#include <qarn/driver/Tag_QARN.h>
+#include <qarn/protlib/ProtUtilsN.h>
 #include "ScanPlanner.h"
-#include "Tag_QARN.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <qarn/host/HostTypes.h>
 #include "Command.h"
-#include "HostTypes.h"
 #include "PollOutput.h"
 #include "TagList.h"
 

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "CfgParser.h"
+#include <qarn/protlib/CfgParser.h>
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <tuple>
 
+#include <qarn/plugin/HostServices.h>
 #include "AllocationCounter.h"
-#include "HostServices.h"
 #include "RecordingHost.h"
 #include "TestDriver.h"
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "ProtUtilsN.h"
-#include "ProtocolBase.h"
+#include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/protlib/ProtocolBase.h>
+#include <qarn/protlib/TagBase.h>
 #include "ScriptedSerialPort.h"
-#include "TagBase.h"
 
 using qarntest::Bytes;
 using qarntest::hexBytes;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ProtUtilsN.h"
+#include <qarn/protlib/ProtUtilsN.h>
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,4 +1,4 @@
-#include "FileStore.h"
+#include <qarn/refhost/FileStore.h>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

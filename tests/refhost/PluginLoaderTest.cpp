@@ -1,11 +1,11 @@
-#include "PluginLoader.h"
+#include <qarn/refhost/PluginLoader.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "FileStore.h"
-#include "HostFactory.h"
+#include <qarn/refhost/FileStore.h>
+#include <qarn/refhost/HostFactory.h>
 #include "TempDir.h"
 
 using refhost::PluginLoader;

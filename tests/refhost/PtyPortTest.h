@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-#include "SerialPort.h"
+#include <qarn/refhost/SerialPort.h>
 #include "TestBytes.h"
 
 class PtyPortTest : public ::testing::Test {

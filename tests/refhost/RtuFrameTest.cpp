@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FrameTrace.h"
-#include "RtuFrame.h"
+#include <qarn/refhost/FrameTrace.h>
+#include <qarn/rtu/RtuFrame.h>
 #include "TestBytes.h"
 
 using refhost::FrameTrace;

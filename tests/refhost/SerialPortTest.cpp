@@ -3,8 +3,8 @@
 
 #include <numeric>
 
+#include <qarn/refhost/SerialFactory.h>
 #include "PtyPortTest.h"
-#include "SerialFactory.h"
 
 using refhost::SerialPort;
 

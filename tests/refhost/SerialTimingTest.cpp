@@ -5,7 +5,7 @@
 #include <signal.h>
 #include <sys/time.h>
 
-#include "MultiTask.h"
+#include <qarn/refhost/MultiTask.h>
 #include "PtyPortTest.h"
 
 using Clock = std::chrono::steady_clock;

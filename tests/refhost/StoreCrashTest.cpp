@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "FileStore.h"
+#include <qarn/refhost/FileStore.h>
 #include "TempDir.h"
 
 using refhost::FileStore;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Device.h"
-#include "Profile.h"
+#include <qarn/sim/Device.h>
+#include <qarn/sim/Profile.h>
 #include "TestBytes.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "RtuReceiver.h"
+#include <qarn/sim/RtuReceiver.h>
 #include "TestBytes.h"
 
 namespace {

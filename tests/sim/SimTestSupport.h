@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "LineRunner.h"
+#include <qarn/sim/LineRunner.h>
 #include "TestBytes.h"
 
 namespace simtest {

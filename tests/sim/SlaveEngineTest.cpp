@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "RtuFrame.h"
-#include "SlaveEngine.h"
+#include <qarn/rtu/RtuFrame.h>
+#include <qarn/sim/SlaveEngine.h>
 #include "TestBytes.h"
 
 namespace {

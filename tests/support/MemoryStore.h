@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <qarn/host/IPermanentStorage.h>
 #include "HostService.h"
-#include "IPermanentStorage.h"
 
 namespace qarntest {
 

@@ -5,15 +5,15 @@
 #include <algorithm>
 #include <array>
 
-#include "ICDSBuffer.h"
-#include "IDiag.h"
-#include "IDriverInterface.h"
-#include "IFastTimer.h"
-#include "IInterfaceFactory.h"
-#include "IMultiTask2.h"
-#include "ISerialFactory.h"
-#include "ISmux.h"
-#include "ISocketFactory.h"
+#include <qarn/host/ICDSBuffer.h>
+#include <qarn/host/IDiag.h>
+#include <qarn/host/IDriverInterface.h>
+#include <qarn/host/IFastTimer.h>
+#include <qarn/host/IInterfaceFactory.h>
+#include <qarn/host/IMultiTask2.h>
+#include <qarn/host/ISerialFactory.h>
+#include <qarn/host/ISmux.h>
+#include <qarn/host/ISocketFactory.h>
 #include "MemoryStore.h"
 #include "ScriptedSerialPort.h"
 

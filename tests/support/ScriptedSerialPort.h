@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <qarn/host/ISerialPort.h>
 #include "HostService.h"
-#include "ISerialPort.h"
 
 namespace qarntest {
 

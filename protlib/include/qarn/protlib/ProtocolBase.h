@@ -6,7 +6,7 @@
 #include <list>
 #include <string>
 
-#include "IProtocol.h"
+#include <qarn/host/IProtocol.h>
 
 class TagBase;
 

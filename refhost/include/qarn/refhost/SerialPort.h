@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "ISerialPort.h"
+#include <qarn/host/ISerialPort.h>
 
 struct termios;
 

@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "IPermanentStorage.h"
+#include <qarn/host/IPermanentStorage.h>
 
 namespace refhost {
 

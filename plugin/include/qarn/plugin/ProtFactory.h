@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "IInterfaceFactory.h"
-#include "IProtModule.h"
-#include "IProtocolFactory.h"
+#include <qarn/host/IInterfaceFactory.h>
+#include <qarn/host/IProtModule.h>
+#include <qarn/host/IProtocolFactory.h>
 
 class IProtocol;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "TagBase.h"
+#include <qarn/protlib/TagBase.h>
 
 class MemoryType;
 class Model;

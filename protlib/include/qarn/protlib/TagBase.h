@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ITag.h"
+#include <qarn/host/ITag.h>
 
 class TagBase : public ITag {
   public:

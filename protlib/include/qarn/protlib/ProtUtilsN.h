@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "HostTypes.h"
+#include <qarn/host/HostTypes.h>
 
 class ITag;
 

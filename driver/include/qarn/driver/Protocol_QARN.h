@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "AddressReplacerID.h"
+#include <qarn/protlib/AddressReplacerID.h>
+#include <qarn/protlib/ProtocolBase.h>
 #include "MemoryManager.h"
 #include "ParamManager.h"
-#include "ProtocolBase.h"
 
 class ISerialFactory;
 class ISerialPort;

@@ -1,7 +1,7 @@
 #pragma once
 // The host's multitasking service: only Sleep is ever called.
 
-#include "IMultiTask2.h"
+#include <qarn/host/IMultiTask2.h>
 
 namespace refhost {
 

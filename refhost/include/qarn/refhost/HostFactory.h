@@ -6,13 +6,13 @@
 #include <set>
 #include <string>
 
-#include "ICDSBuffer.h"
-#include "IDiag.h"
-#include "IDriverInterface.h"
-#include "IFastTimer.h"
-#include "IInterfaceFactory.h"
-#include "ISmux.h"
-#include "ISocketFactory.h"
+#include <qarn/host/ICDSBuffer.h>
+#include <qarn/host/IDiag.h>
+#include <qarn/host/IDriverInterface.h>
+#include <qarn/host/IFastTimer.h>
+#include <qarn/host/IInterfaceFactory.h>
+#include <qarn/host/ISmux.h>
+#include <qarn/host/ISocketFactory.h>
 #include "InertService.h"
 #include "MultiTask.h"
 #include "SerialFactory.h"

@@ -6,7 +6,7 @@
 #include <deque>
 #include <string>
 
-#include "CfgParser.h"
+#include <qarn/protlib/CfgParser.h>
 
 namespace _QARN {
 

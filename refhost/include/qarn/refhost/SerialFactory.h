@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ISerialFactory.h"
+#include <qarn/host/ISerialFactory.h>
 
 namespace refhost {
 

@@ -1,4 +1,4 @@
-#include "RtuFrame.h"
+#include <qarn/rtu/RtuFrame.h>
 
 namespace rtu {
 

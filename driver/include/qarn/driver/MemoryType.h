@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "HostTypes.h"
+#include <qarn/host/HostTypes.h>
 
 class MemoryType {
   public:
