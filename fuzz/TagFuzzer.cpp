@@ -8,11 +8,14 @@
 using namespace qarnfuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Four lines: a plain one, merging limits, ISMG framing, and several nodes with one model
+    // that does not exist.
+    static constexpr const char* ManyNodes =
+        "defNodeId=1 model=GenericModbus Node2::defNodeId=2 Node2::model=WM30 Node3::defNodeId=3 "
+        "Node3::model=nosuch Node4::defNodeId=4 Node4::model=ISMG3xx";
     static const char* const Configurations[] = {
         "defNodeId=1 model=GenericModbus", "defNodeId=1 model=EM24 presetFunction=16 maxOptLen=20",
-        "defNodeId=1 model=ISMG1xx",
-        "defNodeId=1 model=GenericModbus Node2::defNodeId=2 Node2::model=WM30 Node3::defNodeId=3 "
-        "Node3::model=nosuch Node4::defNodeId=4 Node4::model=ISMG3xx"};
+        "defNodeId=1 model=ISMG1xx", ManyNodes};
     FuzzInput in{data, size};
     const char* nodes = Configurations[in.byte() % 4];
     const Bytes rest = in.bytes(size);

@@ -96,8 +96,8 @@ bool elementOf(ICU_Type t, Element::Kind& kind, int& bytes) {
 }
 
 DecodedValue::Shape shapeOf(const ValueType& type) {
-    Element::Kind kind;
-    int bytes;
+    Element::Kind kind = Element::Bool;
+    int bytes = 0;
     if (type.type == ICU_STRING) {
         return DecodedValue::Shape::Text;
     }
@@ -276,8 +276,8 @@ std::string rangeText(ICU_Type t, bool isSigned, int bytes) {
 // Integers in decimal or 0x-hex with an optional sign. Unsigned hex is taken as the bit
 // pattern of the type's width, so 0xFFFF is a valid short (-1).
 bool parseInteger(ICU_Type t, const std::string& text, uint64_t& pattern, std::string& error) {
-    Element::Kind kind;
-    int bytes;
+    Element::Kind kind = Element::Bool;
+    int bytes = 0;
     elementOf(t, kind, bytes);
     const bool isSigned = kind == Element::Signed;
     const std::string s = trim(text);
@@ -384,8 +384,8 @@ bool parseReal(ICU_Type t, const std::string& text, uint8_t* out, std::string& e
 }
 
 bool parseElement(ICU_Type t, const std::string& text, uint8_t* out, std::string& error) {
-    Element::Kind kind;
-    int bytes;
+    Element::Kind kind = Element::Bool;
+    int bytes = 0;
     elementOf(t, kind, bytes);
     switch (kind) {
         case Element::Bool:
@@ -475,8 +475,8 @@ DecodedValue decodeValue(const ValueType& type, const uint8_t* value, size_t siz
         case DecodedValue::Shape::Scalar:
         case DecodedValue::Shape::Array: {
             const ICU_Type t = elementType(type);
-            Element::Kind kind;
-            int bytes;
+            Element::Kind kind = Element::Bool;
+            int bytes = 0;
             elementOf(t, kind, bytes);
             const size_t count = out.shape == DecodedValue::Shape::Scalar ? 1 : elementCount(type);
             for (size_t i = 0; i < count && (i + 1) * static_cast<size_t>(bytes) <= length; ++i) {
@@ -588,8 +588,8 @@ bool encodeValue(const ValueType& type, const std::string& text, std::vector<uin
             return parseElement(type.type, text, out.data(), error);
         case DecodedValue::Shape::Array: {
             const ICU_Type t = elementType(type);
-            Element::Kind kind;
-            int bytes;
+            Element::Kind kind = Element::Bool;
+            int bytes = 0;
             elementOf(t, kind, bytes);
             const std::vector<std::string> parts = splitList(text);
             const size_t count = elementCount(type);

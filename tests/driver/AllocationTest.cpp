@@ -54,9 +54,10 @@ TEST_F(Allocations, ReadsAndWritesAllocateNothing) {
         port.clearCalls();
         uint8_t buffer[64] = {};
         bool ok = false;
-        EXPECT_EQ(allocationsOf([&] {
-                      ok = value.empty() ? protocol->Read(t, buffer)
-                                         : protocol->Write(t, value.data());
+        // A structured binding cannot be captured in C++17: take the value by copy.
+        EXPECT_EQ(allocationsOf([&, item = value] {
+                      ok = item.empty() ? protocol->Read(t, buffer)
+                                        : protocol->Write(t, item.data());
                   }),
                   0)
             << address;
