@@ -5,23 +5,17 @@
 #include <string>
 #include <vector>
 
+#include <qarn/host/DataTypes.h>
 #include <qarn/host/HostTypes.h>
 
 class ITag;
 
 namespace ProtUtilsN {
 
-// One row of the host's data-type table.
-struct DataType {
-    const char* name;  // as written in data-type strings; a trailing '-' marks an array
-    ICU_Type type;
-    ICU_Type itemType;  // element type of arrays and strings, ICU_NONE otherwise
-    int length;         // fixed length in bytes, 0 for arrays, strings and object
-    int flag;           // the type's bit in type masks
-};
-
-constexpr int DataTypeCount = 27;
-extern const DataType DataTypes[DataTypeCount];
+// The host's data-type table (one row per ICU_Type value, in order).
+using DataType = HostDataType;
+constexpr int DataTypeCount = HostDataTypeCount;
+inline constexpr const DataType (&DataTypes)[DataTypeCount] = HostDataTypes;
 
 // Data types.
 int GetDataLength(ICU_Type t);
