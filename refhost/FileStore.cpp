@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -148,6 +150,77 @@ size_t findUnescaped(const std::string& text, char wanted, size_t from = 0) {
     return std::string::npos;
 }
 
+// The first line of every file the store writes; its last line is endLine() of all before it.
+// Both are comments to the line parser, so a file that loses its first line by a human's hand
+// is read as a hand-written one.
+constexpr char marker[] = "# qarn store 2";
+constexpr char markerNote[] =
+    "# Written with a checksum in its last line. To edit it by hand, delete the first line.\n";
+constexpr char endPrefix[] = "# end crc32=";
+
+// CRC-32 as zlib computes it, so a file can be checked with common tools.
+uint32_t crc32(const char* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<unsigned char>(data[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+std::string endLine(const std::string& before) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", crc32(before.data(), before.size()));
+    return endPrefix + std::string(hex);
+}
+
+std::string firstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+// A file the store wrote must still be whole: the store only ever replaces it by a rename, so a
+// file that is not is cut (or changed) by something else, and its values can't be trusted. The
+// last line is the only one that starts with "# end" (keys starting with '#' are escaped), so no
+// cut of a whole file yields another whole one. Files without the marker are hand-written.
+bool checkWhole(const std::string& text, std::string& error) {
+    const std::string markerLine = std::string(marker) + "\n";
+    if (text.empty()) {
+        error = "the file is empty (cut before its first line)";
+        return false;
+    }
+    if (text.size() < markerLine.size() && markerLine.compare(0, text.size(), text) == 0) {
+        error = "the file ends inside its first line (cut)";
+        return false;
+    }
+    if (firstLine(text) != marker) {
+        return true;
+    }
+    const size_t lineEnd = text.size() - 1;
+    const size_t start = text[lineEnd] == '\n' ? text.rfind('\n', lineEnd - 1) + 1 : 0;
+    std::string last = text.substr(start, lineEnd - start);
+    if (!last.empty() && last.back() == '\r') {
+        last.pop_back();
+    }
+    if (text[lineEnd] != '\n' || last.size() != sizeof endPrefix - 1 + 8 ||
+        last.compare(0, sizeof endPrefix - 1, endPrefix) != 0) {
+        error = "no end line (the file was cut)";
+        return false;
+    }
+    if (last != endLine(text.substr(0, start))) {
+        error =
+            "checksum mismatch (the file was cut or changed after it was written; to keep "
+            "hand edits, delete its first line)";
+        return false;
+    }
+    return true;
+}
+
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -250,7 +323,7 @@ int FileStore::GetImpVersion() const {
 }
 
 std::string FileStore::serialize(const Sections& sections) {
-    std::string text = "# qarn permanent store: [section] headers, then key=value lines\n";
+    std::string text = std::string(marker) + "\n" + markerNote;
     for (const auto& [name, keys] : sections) {
         if (keys.empty()) {
             continue;
@@ -260,11 +333,14 @@ std::string FileStore::serialize(const Sections& sections) {
             text += escape(key, Part::Key) + "=" + escape(value, Part::Value) + "\n";
         }
     }
-    return text;
+    return text + endLine(text) + "\n";
 }
 
 bool FileStore::parse(const std::string& text, Sections& sections, std::string& error) {
     sections.clear();
+    if (!checkWhole(text, error)) {
+        return false;
+    }
     Section* current = nullptr;
     size_t start = 0;
     for (int lineNo = 1; start < text.size(); ++lineNo) {

@@ -16,6 +16,32 @@ using namespace std::string_literals;
 
 class FileStoreTest : public ::testing::Test {
   protected:
+    // What `s` holds in these sections, as the plug-in sees it.
+    static FileStore::Sections held(FileStore& s,
+                                    std::initializer_list<const char*> names = {"QARN", "line2"}) {
+        FileStore::Sections out;
+        for (const char* name : names) {
+            for (int i = 0; i < s.GetValueCount(name); ++i) {
+                const char* key = s.GetValueName(name, i);
+                out[name][key] = s.GetValue(name, key);
+            }
+        }
+        return out;
+    }
+    // Makes the store hold exactly `wanted` in QARN and line2, one change at a time.
+    static void change(FileStore& s, const FileStore::Sections& wanted) {
+        for (const auto& [name, keys] : held(s)) {
+            for (const auto& key : keys) {
+                ASSERT_EQ(s.RemoveValue(name.c_str(), key.first.c_str()), 1) << s.error();
+            }
+        }
+        for (const auto& [name, keys] : wanted) {
+            for (const auto& [key, value] : keys) {
+                ASSERT_EQ(s.SetValue(name.c_str(), key.c_str(), value.c_str()), 1) << s.error();
+            }
+        }
+    }
+
     // Parses `text`; the error, or "" when it parsed.
     static std::string parse(const std::string& text, FileStore::Sections& s) {
         std::string error;
@@ -40,15 +66,34 @@ TEST_F(FileStoreTest, AwkwardNamesAndValuesSurviveTheRoundTrip) {
     EXPECT_EQ(out, in) << FileStore::serialize(in);
 }
 
-TEST_F(FileStoreTest, HandWrittenFilesAreReadAndDamageIsReportedWithItsLine) {
-    FileStore::Sections s;
-    ASSERT_EQ(parse("# a comment\r\n; another\n\n  [QARN]  \ntempNode5 = 7\ntempNode5=8\n"
-                    "spaced=  a b  \n[other]\nk=v=w\n",
-                    s),
-              "");
-    EXPECT_EQ(s, (FileStore::Sections{{"QARN", {{"tempNode5", "8"}, {"spaced", "a b"}}},
-                                      {"other", {{"k", "v=w"}}}}));
-    const std::pair<std::string, const char*> cases[] = {
+TEST_F(FileStoreTest, HandWrittenFilesLoadAndDamageIsReportedWithItsReason) {
+    std::filesystem::create_directories(dir.file("state/qarn"));
+    for (const std::string header :
+         {"# a comment\r\n; another\n\n",
+          "# qarn permanent store: [section] headers, then key=value lines\n"}) {
+        TempDir::write(path, header +
+                                 "  [QARN]  \ntempNode5 = 7\ntempNode5=8\nspaced=  a b  \n"
+                                 "[line2]\nk=v=w\n# end crc32=00000000\n");
+        ASSERT_TRUE(store.load()) << store.error();
+        EXPECT_EQ(held(store),
+                  (FileStore::Sections{{"QARN", {{"tempNode5", "8"}, {"spaced", "a b"}}},
+                                       {"line2", {{"k", "v=w"}}}}));
+    }
+    ASSERT_EQ(store.SetValue("QARN", "tempNode6", "9"), 1) << store.error();
+    EXPECT_EQ(TempDir::read(path).rfind("# qarn store 2\n", 0), 0U) << "a change marks the file";
+
+    const std::string whole = FileStore::serialize({{"QARN", {{"tempNode5", "20"}}}});
+    std::string crlf;
+    for (const char c : whole) {
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    std::string edited = whole;
+    edited.replace(edited.find("=20"), 3, "=21");
+    std::string cut = "no end line (the file was cut)";
+    const std::string mismatch =
+        "checksum mismatch (the file was cut or changed after it was "
+        "written; to keep hand edits, delete its first line)";
+    const std::pair<std::string, std::string> cases[] = {
         {"k=v\n", "line 1: key=value before the first [section]"},
         {"[s]\nk=v\n[open\n", "line 3: section header without its closing ]"},
         {"[s]\njust text\n", "line 2: expected key=value"},
@@ -56,10 +101,47 @@ TEST_F(FileStoreTest, HandWrittenFilesAreReadAndDamageIsReportedWithItsLine) {
         {"[s]\nk=a\\q\n", "line 2: unknown escape \\q"},
         {"[s]\nk=a\\x00\n", "line 2: bad \\x escape"},
         {"[s]\nk=a\0b\n"s, "line 2: NUL byte"},
+        {std::string(whole.size(), '\0'), "line 1: NUL byte"},
+        {"", "the file is empty (cut before its first line)"},
+        {"# qarn st", "the file ends inside its first line (cut)"},
+        {whole.substr(0, whole.size() - 1), cut},
+        {whole + "[s]\nk=v\n", cut},
+        {edited, mismatch},
+        {crlf, mismatch},
     };
+    FileStore::Sections s;
     for (const auto& [text, error] : cases) {
-        EXPECT_EQ(parse(text, s), error) << text;
+        std::string got;
+        EXPECT_FALSE(FileStore::parse(text, s, got)) << text;
+        EXPECT_EQ(got, error) << text;
     }
+    // The checksum is the common CRC-32 (zlib's), so other tools can check and make one.
+    ASSERT_TRUE(
+        FileStore::parse("# qarn store 2\n[QARN]\ntempNode5=20\n# end crc32=a6733809\n", s, cut));
+    EXPECT_EQ(s, (FileStore::Sections{{"QARN", {{"tempNode5", "20"}}}}));
+}
+
+TEST_F(FileStoreTest, EveryCutOfAWrittenFileIsDetectedOrLoadsTheOldOrTheNewContent) {
+    const FileStore::Sections before{{"QARN", {{"tempNode4", "4"}, {"tempNode5", "6"}}}};
+    const FileStore::Sections after{{"QARN", {{"tempNode4", "12"}, {"tempNode5", "20"}}},
+                                    {"line2", {{"tempNode1", "1"}}}};
+    change(store, before);
+    change(store, after);
+    const std::string written = TempDir::read(path);
+    int detected = 0;
+    for (size_t k = 0; k < written.size(); ++k) {
+        TempDir::write(path, written.substr(0, k));
+        FileStore cut(path);
+        if (cut.load()) {
+            const FileStore::Sections got = held(cut);
+            EXPECT_TRUE(got == before || got == after) << "cut at " << k;
+        } else {
+            ++detected;
+            EXPECT_EQ(cut.error().rfind(path + ": damaged store, ", 0), 0U) << cut.error();
+            EXPECT_EQ(held(cut), FileStore::Sections{}) << "cut at " << k;
+        }
+    }
+    EXPECT_EQ(detected, static_cast<int>(written.size())) << "a marked file is never cut whole";
 }
 
 TEST_F(FileStoreTest, MissingFileIsEmptyAndChangesOfEveryWriterAreKept) {

@@ -1,13 +1,19 @@
 #pragma once
 // The host's permanent store as a human-readable text file:
 //
+//   # qarn store 2
 //   # comment
 //   [section]
 //   key=value
+//   # end crc32=0123abcd
 //
 // Every change replaces the file atomically (temporary file in the same folder, fsync, rename,
 // fsync of the folder), so a crash or a power cut leaves either the old or the new content.
 // Changes re-read the file under a lock first, so two programs sharing a store lose nothing.
+//
+// The first line marks a file the store wrote; the last one holds the CRC-32 of every byte
+// before it. A marked file that is cut or changed anywhere is damaged, never read as other
+// values. A file without the marker is a hand-written one and is read as it stands.
 
 #include <map>
 #include <string>
@@ -51,7 +57,8 @@ class FileStore final : public IPermanentStorage2 {
     int CopyValue(const char* section, const char* key, char* buffer, int size) override;
     int CopyValueName(const char* section, int index, char* buffer, int size) override;
 
-    // The text form, and back. parse gives false with "line N: ..." in `error`.
+    // The whole file's text, and back. parse gives false with the reason in `error`: "line N:
+    // ..." for a line it can't read, else why a marked file is not whole.
     static std::string serialize(const Sections& sections);
     static bool parse(const std::string& text, Sections& sections, std::string& error);
 
