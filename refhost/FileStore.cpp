@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace refhost {
 
@@ -232,6 +233,7 @@ std::string folderOf(const std::string& path) {
 bool makeFolders(const std::string& folder) {
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) {
+        errno = ENOTDIR;
         return S_ISDIR(st.st_mode);
     }
     const std::string parent = folderOf(folder);
@@ -298,6 +300,24 @@ void removeStaleTemporaries(int folderFd, const std::string& baseName) {
         }
     }
     closedir(dir);
+}
+
+// A name beside `path` for a copy kept aside, unused so far: earlier copies are never replaced.
+// Only called under the folder's lock, so no other writer takes the name in between.
+std::string asideName(const std::string& path) {
+    const time_t now = time(nullptr);
+    struct tm utc {};
+    char stamp[32] = "";
+    if (gmtime_r(&now, &utc) != nullptr) {
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    }
+    const std::string base = path + ".bad-" + stamp;
+    std::string name = base;
+    struct stat st {};
+    for (int n = 2; lstat(name.c_str(), &st) == 0; ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
 }
 
 }  // namespace
@@ -444,7 +464,51 @@ bool FileStore::readFile(Sections& sections, bool& damaged) {
 bool FileStore::load() {
     error_.clear();
     bool damaged = false;
-    return readFile(sections_, damaged);
+    if (!readFile(sections_, damaged)) {
+        damage_ = error_;
+        return false;
+    }
+    damage_.clear();
+    return true;
+}
+
+bool FileStore::reset(std::string& keptCopy) {
+    keptCopy.clear();
+    const std::string folder = folderOf(path_);
+    FolderLock lock(folder);
+    if (lock.fd() < 0) {
+        if (errno != ENOENT) {
+            error_ = folder + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        struct stat st {};
+        if (lstat(path_.c_str(), &st) != 0 && errno != ENOENT) {
+            error_ = path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        if (st.st_mode != 0 && S_ISDIR(st.st_mode)) {
+            error_ = path_ + ": is a folder, not a store file; not moved aside";
+            return false;
+        }
+        if (st.st_mode != 0) {
+            const std::string aside = asideName(path_);
+            if (rename(path_.c_str(), aside.c_str()) != 0) {
+                error_ = path_ + ": cannot be moved aside: " + std::strerror(errno);
+                return false;
+            }
+            keptCopy = aside;
+        }
+    }
+    sections_.clear();
+    damage_.clear();
+    error_.clear();
+    // Like a change, the move is only durable once the folder is on disk.
+    if (!keptCopy.empty() && fsync(lock.fd()) != 0) {
+        error_ = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 bool FileStore::writeFile(const Sections& sections) {
@@ -495,30 +559,32 @@ bool FileStore::commitOnce(Edit& edit) {
     Sections disk;
     bool damaged = false;
     if (!readFile(disk, damaged)) {
-        if (!damaged) {
-            return false;
+        if (damaged) {
+            // The user must see a damaged file before anything replaces it; it is read again
+            // under the lock every time, so a file damaged after the load is caught too.
+            damage_ = error_;
+            sections_.clear();
+            error_ += "; changes are refused until the store is reset";
         }
-        // Keep the damaged file for a human to look at; the change starts a fresh store.
-        const std::string aside = path_ + ".bad";
-        if (rename(path_.c_str(), aside.c_str()) != 0) {
-            error_ = path_ + ": damaged, and cannot be moved aside: " + std::strerror(errno);
-            return false;
-        }
-        error_ = path_ + ": was damaged, kept as " + aside;
+        return false;
     }
-    if (!edit(disk)) {
-        sections_ = std::move(disk);
+    damage_.clear();  // whole again (mended by hand, or reset by another program)
+    Sections changed = disk;
+    if (edit(changed)) {
+        const size_t slash = path_.rfind('/');
+        removeStaleTemporaries(lock.fd(),
+                               slash == std::string::npos ? path_ : path_.substr(slash + 1));
+        if (!writeFile(changed)) {
+            sections_ = std::move(disk);  // what the file still holds
+            return false;
+        }
+        sections_ = std::move(changed);
+        // The rename is only durable once the folder itself is on disk.
+        if (fsync(lock.fd()) != 0) {
+            error_ = folder + ": " + std::strerror(errno);
+            return false;
+        }
         return true;
-    }
-    const size_t slash = path_.rfind('/');
-    removeStaleTemporaries(lock.fd(), slash == std::string::npos ? path_ : path_.substr(slash + 1));
-    if (!writeFile(disk)) {
-        return false;
-    }
-    // The rename is only durable once the folder itself is on disk.
-    if (fsync(lock.fd()) != 0) {
-        error_ = folder + ": " + std::strerror(errno);
-        return false;
     }
     sections_ = std::move(disk);
     return true;

@@ -2,12 +2,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "TempDir.h"
 
@@ -187,28 +192,146 @@ TEST_F(FileStoreTest, ChangesReplaceTheFileAtomicallyAndLeaveNoTemporaries) {
     }
 }
 
-TEST_F(FileStoreTest, DamagedFileIsReportedAndKeptAsideAndFailedWritesAreExplained) {
+TEST_F(FileStoreTest, DamagedStoreRefusesChangesUntilResetOrMendedAndKeepsEveryCopy) {
     std::filesystem::create_directories(dir.file("state/qarn"));
-    const std::string damaged = "[QARN]\ntempNode1=2\ngarbage line\n";
+    std::string damaged = "[QARN]\ntempNode1=2\ngarbage line\n";
     TempDir::write(path, damaged);
     EXPECT_FALSE(store.load());
-    EXPECT_NE(store.error().find("line 3: expected key=value"), std::string::npos) << store.error();
-    EXPECT_EQ(store.GetValueCount("QARN"), 0);
-    ASSERT_EQ(store.SetValue("QARN", "tempNode5", "6"), 1) << store.error();
-    EXPECT_EQ(TempDir::read(path + ".bad"), damaged);
-    FileStore again(path);
-    ASSERT_TRUE(again.load()) << again.error();
-    EXPECT_STREQ(again.GetValue("QARN", "tempNode5"), "6");
-    EXPECT_EQ(again.GetValue("QARN", "tempNode1"), nullptr);
+    EXPECT_TRUE(store.damaged());
+    const std::string reason = path + ": damaged store, line 3: expected key=value";
+    EXPECT_EQ(store.error(), reason);
+    EXPECT_EQ(held(store), FileStore::Sections{});
+    EXPECT_EQ(store.SetValue("QARN", "tempNode5", "6"), 0);
+    EXPECT_EQ(store.RemoveValue("QARN", "tempNode1"), 0);
+    EXPECT_EQ(store.error(), reason + "; changes are refused until the store is reset");
+    EXPECT_EQ(store.failedWrites(), 2);
+    EXPECT_EQ(TempDir::read(path), damaged) << "a refused change leaves the file alone";
 
-    // A change that cannot be written is explained and not kept.
-    TempDir::write(dir.file("plain"), "a file where a folder should be");
-    FileStore blocked(dir.file("plain/qarn/store.ini"));
-    EXPECT_EQ(blocked.SetValue("QARN", "tempNode1", "2"), 0);
-    EXPECT_EQ(blocked.error(),
-              dir.file("plain/qarn") + ": cannot create the folder: Not a directory");
-    EXPECT_EQ(blocked.GetValue("QARN", "tempNode1"), nullptr) << "memory follows the disk";
+    // Damage a change finds (cut after this store loaded it) is refused the same way, and every
+    // reset keeps its own copy, also within one second.
+    const std::regex copyName(std::regex_replace(path, std::regex("[.]"), "\\.") +
+                              "\\.bad-[0-9]{8}T[0-9]{6}Z(-[0-9]+)?");
+    std::vector<std::pair<std::string, std::string>> kept;  // copy, content
+    for (int round = 0; round < 3; ++round) {
+        std::string copy;
+        ASSERT_TRUE(store.reset(copy)) << store.error();
+        EXPECT_FALSE(store.damaged());
+        EXPECT_TRUE(std::regex_match(copy, copyName)) << copy;
+        EXPECT_FALSE(std::filesystem::exists(path));
+        kept.emplace_back(copy, damaged);
+        for (const auto& [earlier, content] : kept) {
+            EXPECT_EQ(TempDir::read(earlier), content) << earlier;
+        }
+        ASSERT_EQ(store.SetValue("QARN", "tempNode5", std::to_string(round).c_str()), 1)
+            << store.error();
+        const std::string whole = TempDir::read(path);
+        damaged = whole.substr(0, whole.size() - 2);
+        TempDir::write(path, damaged);
+        EXPECT_EQ(store.SetValue("QARN", "tempNode5", "9"), 0);
+        EXPECT_TRUE(store.damaged());
+        EXPECT_EQ(store.GetValue("QARN", "tempNode5"), nullptr) << "memory follows the file";
+        EXPECT_EQ(TempDir::read(path), damaged);
+    }
+    TempDir::write(path, "[QARN]\ntempNode5=8\n");  // mended by hand meanwhile
+    ASSERT_EQ(store.SetValue("QARN", "tempNode6", "1"), 1) << store.error();
+    EXPECT_FALSE(store.damaged());
+    EXPECT_STREQ(store.GetValue("QARN", "tempNode5"), "8");
+
+    std::string copy = "x";
+    std::filesystem::remove(path);
+    EXPECT_TRUE(store.reset(copy)) << "nothing to keep";
+    EXPECT_EQ(copy, "");
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(store.reset(copy));
+    EXPECT_EQ(store.error(), path + ": is a folder, not a store file; not moved aside");
 }
+
+// A change the file system refuses: the change gives 0 and the system's reason, and the store
+// holds what the file holds, without the change.
+struct Blocked {
+    const char* name;
+    bool needsPermissions;  // root passes them
+    int err;
+    bool readable;  // whether the store can still read the file
+    void (*block)(const std::string& path, bool on);
+};
+
+void PrintTo(const Blocked& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BlockedFileStoreTest : public ::testing::TestWithParam<Blocked> {};
+
+TEST_P(BlockedFileStoreTest, ChangeGivesZeroWithTheReasonAndNoPhantomValue) {
+    const Blocked& c = GetParam();
+    if (c.needsPermissions && geteuid() == 0) {
+        GTEST_SKIP() << "running as root, which writes into read-only folders";
+    }
+    TempDir dir;
+    const std::string path = dir.file("qarn/store.ini");
+    FileStore other(path);  // a second program on the same store
+    ASSERT_EQ(other.SetValue("QARN", "tempNode1", "1"), 1) << other.error();
+    FileStore store(path);
+    ASSERT_TRUE(store.load()) << store.error();
+    ASSERT_EQ(other.SetValue("QARN", "tempNode2", "2"), 1) << "the file moved on since the load";
+
+    c.block(path, true);
+    EXPECT_EQ(store.SetValue("QARN", "tempNode3", "3"), 0);
+    EXPECT_EQ(store.RemoveValue("QARN", "tempNode1"), 0);
+    c.block(path, false);
+    EXPECT_EQ(store.failedWrites(), 2);
+    EXPECT_NE(store.error().find(std::strerror(c.err)), std::string::npos) << store.error();
+    EXPECT_EQ(store.GetValue("QARN", "tempNode3"), nullptr) << "phantom change";
+    EXPECT_STREQ(store.GetValue("QARN", "tempNode1"), "1") << "phantom removal";
+    FileStore fresh(path);
+    ASSERT_TRUE(fresh.load()) << fresh.error();
+    EXPECT_EQ(store.GetValueCount("QARN"), c.readable ? fresh.GetValueCount("QARN") : 1)
+        << "holds what it read last";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlockedFileStoreTest,
+    ::testing::Values(Blocked{"ReadOnlyFolder", true, EACCES, true,
+                              [](const std::string& path, bool on) {
+                                  chmod(path.substr(0, path.rfind('/')).c_str(), on ? 0555 : 0755);
+                              }},
+                      // Stands in for a full disk: the temporary file can't take the new content.
+                      Blocked{"FileTooLarge", false, EFBIG, true,
+                              [](const std::string&, bool on) {
+                                  static rlimit saved{};
+                                  if (on) {
+                                      getrlimit(RLIMIT_FSIZE, &saved);
+                                      signal(SIGXFSZ, SIG_IGN);
+                                      rlimit small = saved;
+                                      small.rlim_cur = 16;
+                                      setrlimit(RLIMIT_FSIZE, &small);
+                                  } else {
+                                      setrlimit(RLIMIT_FSIZE, &saved);
+                                      signal(SIGXFSZ, SIG_DFL);
+                                  }
+                              }},
+                      Blocked{"PathIsAFolder", false, EISDIR, false,
+                              [](const std::string& path, bool on) {
+                                  if (on) {
+                                      std::filesystem::rename(path, path + ".away");
+                                      std::filesystem::create_directory(path);
+                                  } else {
+                                      std::filesystem::remove(path);
+                                      std::filesystem::rename(path + ".away", path);
+                                  }
+                              }},
+                      Blocked{"FolderIsAFile", false, ENOTDIR, false,
+                              [](const std::string& path, bool on) {
+                                  const std::string folder = path.substr(0, path.rfind('/'));
+                                  if (on) {
+                                      std::filesystem::rename(folder, folder + ".away");
+                                      TempDir::write(folder, "a file where the folder was");
+                                  } else {
+                                      std::filesystem::remove(folder);
+                                      std::filesystem::rename(folder + ".away", folder);
+                                  }
+                              }}),
+    [](const ::testing::TestParamInfo<Blocked>& param) { return std::string(param.param.name); });
 
 TEST_F(FileStoreTest, ExtendedStoreCopiesFollowTheBufferContract) {
     auto* s = static_cast<IPermanentStorage2*>(

@@ -30,20 +30,28 @@ class FileStore final : public IPermanentStorage2 {
     explicit FileStore(std::string path);
 
     // Reads the file. A missing file is an empty store. False when the file can't be read or is
-    // damaged (error() tells where): the store then starts empty, and the first change moves the
-    // damaged file aside to path() + ".bad" instead of losing it.
+    // damaged: the store then holds nothing and is damaged(), with error() telling where/why.
     bool load();
+    // Changes read the file again first; while it is damaged they are refused (they give 0)
+    // rather than replace a file the user may still want. A load(), reset() or change that finds
+    // the file whole (mended meanwhile) ends this.
+    bool damaged() const { return !damage_.empty(); }
+    // Moves whatever file is at path() aside to path() + ".bad-YYYYMMDDTHHMMSSZ" (UTC; "-N"
+    // added when that exists, so no earlier copy is lost), naming it in `keptCopy` ("" when
+    // there was no file), and starts an empty store. False, with error(), when it can't.
+    bool reset(std::string& keptCopy);
+    // The last problem: why load() or reset() failed, or why the last refused change was not
+    // stored (with the system's reason where there is one).
     const std::string& error() const { return error_; }
-    // Changes that could not be written since the store was made (error() tells the last reason).
+    // Changes that were not stored since the store was made; error() tells the last reason.
     int failedWrites() const { return failedWrites_; }
     const std::string& path() const { return path_; }
-    const Sections& sections() const { return sections_; }
 
     void* ConvertTo(const char* name) override;
     const char* GetImpName() const override;
     int GetImpVersion() const override;
 
-    // Nonzero when stored (on disk).
+    // Nonzero when stored (on disk). When a change fails, the store holds what the file holds.
     int SetValue(const char* section, const char* key, const char* value) override;
     // The value, or null when there is none; valid until the next change of the store.
     const char* GetValue(const char* section, const char* key) override;
@@ -74,6 +82,7 @@ class FileStore final : public IPermanentStorage2 {
 
     std::string path_;
     std::string error_;
+    std::string damage_;  // why the file is not usable; empty when it is
     Sections sections_;
     int failedWrites_ = 0;
 };
