@@ -13,7 +13,8 @@
 //
 // The first line marks a file the store wrote; the last one holds the CRC-32 of every byte
 // before it. A marked file that is cut or changed anywhere is damaged, never read as other
-// values. A file without the marker is a hand-written one and is read as it stands.
+// values. A file without the marker is a hand-written one and is read as it stands; an empty
+// file, or one that ends inside the marker, is damaged (the store never writes either).
 
 #include <map>
 #include <string>
