@@ -33,24 +33,13 @@ class FileStoreTest : public ::testing::Test {
         }
         return out;
     }
-    // Makes the store hold exactly `wanted` in QARN and line2, one change at a time.
-    static void change(FileStore& s, const FileStore::Sections& wanted) {
-        for (const auto& [name, keys] : held(s)) {
-            for (const auto& key : keys) {
-                ASSERT_EQ(s.RemoveValue(name.c_str(), key.first.c_str()), 1) << s.error();
-            }
-        }
+    // Stores every value of `wanted`, one change at a time.
+    static void set(FileStore& s, const FileStore::Sections& wanted) {
         for (const auto& [name, keys] : wanted) {
             for (const auto& [key, value] : keys) {
                 ASSERT_EQ(s.SetValue(name.c_str(), key.c_str(), value.c_str()), 1) << s.error();
             }
         }
-    }
-
-    // Parses `text`; the error, or "" when it parsed.
-    static std::string parse(const std::string& text, FileStore::Sections& s) {
-        std::string error;
-        return FileStore::parse(text, s, error) ? "" : error;
     }
 
     TempDir dir;
@@ -67,7 +56,8 @@ TEST_F(FileStoreTest, AwkwardNamesAndValuesSurviveTheRoundTrip) {
         in["values"]["k" + a] = a;
     }
     FileStore::Sections out;
-    ASSERT_EQ(parse(FileStore::serialize(in), out), "");
+    std::string error;
+    ASSERT_TRUE(FileStore::parse(FileStore::serialize(in), out, error)) << error;
     EXPECT_EQ(out, in) << FileStore::serialize(in);
 }
 
@@ -130,8 +120,8 @@ TEST_F(FileStoreTest, EveryCutOfAWrittenFileIsDetectedOrLoadsTheOldOrTheNewConte
     const FileStore::Sections before{{"QARN", {{"tempNode4", "4"}, {"tempNode5", "6"}}}};
     const FileStore::Sections after{{"QARN", {{"tempNode4", "12"}, {"tempNode5", "20"}}},
                                     {"line2", {{"tempNode1", "1"}}}};
-    change(store, before);
-    change(store, after);
+    set(store, before);
+    set(store, after);
     const std::string written = TempDir::read(path);
     int detected = 0;
     for (size_t k = 0; k < written.size(); ++k) {
@@ -289,47 +279,43 @@ TEST_P(BlockedFileStoreTest, ChangeGivesZeroWithTheReasonAndNoPhantomValue) {
         << "holds what it read last";
 }
 
+// Puts `target` aside with a folder or a file in its place, or back.
+void replaceBy(const std::string& target, bool on, bool folder) {
+    if (on) {
+        std::filesystem::rename(target, target + ".away");
+        folder ? (void)std::filesystem::create_directory(target) : TempDir::write(target, "x");
+    } else {
+        std::filesystem::remove(target);
+        std::filesystem::rename(target + ".away", target);
+    }
+}
+
+void readOnlyFolder(const std::string& path, bool on) {
+    chmod(path.substr(0, path.rfind('/')).c_str(), on ? 0555 : 0755);
+}
+
+// Stands in for a full disk: the temporary file can't take the new content.
+void fileSizeLimit(const std::string&, bool on) {
+    static rlimit saved{};
+    rlimit limit = saved;
+    if (on) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        limit = saved;
+        limit.rlim_cur = 16;
+    }
+    signal(SIGXFSZ, on ? SIG_IGN : SIG_DFL);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, BlockedFileStoreTest,
-    ::testing::Values(Blocked{"ReadOnlyFolder", true, EACCES, true,
-                              [](const std::string& path, bool on) {
-                                  chmod(path.substr(0, path.rfind('/')).c_str(), on ? 0555 : 0755);
-                              }},
-                      // Stands in for a full disk: the temporary file can't take the new content.
-                      Blocked{"FileTooLarge", false, EFBIG, true,
-                              [](const std::string&, bool on) {
-                                  static rlimit saved{};
-                                  if (on) {
-                                      getrlimit(RLIMIT_FSIZE, &saved);
-                                      signal(SIGXFSZ, SIG_IGN);
-                                      rlimit small = saved;
-                                      small.rlim_cur = 16;
-                                      setrlimit(RLIMIT_FSIZE, &small);
-                                  } else {
-                                      setrlimit(RLIMIT_FSIZE, &saved);
-                                      signal(SIGXFSZ, SIG_DFL);
-                                  }
-                              }},
+    ::testing::Values(Blocked{"ReadOnlyFolder", true, EACCES, true, readOnlyFolder},
+                      Blocked{"FileTooLarge", false, EFBIG, true, fileSizeLimit},
                       Blocked{"PathIsAFolder", false, EISDIR, false,
-                              [](const std::string& path, bool on) {
-                                  if (on) {
-                                      std::filesystem::rename(path, path + ".away");
-                                      std::filesystem::create_directory(path);
-                                  } else {
-                                      std::filesystem::remove(path);
-                                      std::filesystem::rename(path + ".away", path);
-                                  }
-                              }},
+                              [](const std::string& path, bool on) { replaceBy(path, on, true); }},
                       Blocked{"FolderIsAFile", false, ENOTDIR, false,
                               [](const std::string& path, bool on) {
-                                  const std::string folder = path.substr(0, path.rfind('/'));
-                                  if (on) {
-                                      std::filesystem::rename(folder, folder + ".away");
-                                      TempDir::write(folder, "a file where the folder was");
-                                  } else {
-                                      std::filesystem::remove(folder);
-                                      std::filesystem::rename(folder + ".away", folder);
-                                  }
+                                  replaceBy(path.substr(0, path.rfind('/')), on, false);
                               }}),
     [](const ::testing::TestParamInfo<Blocked>& param) { return std::string(param.param.name); });
 
