@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace refhost {
 
@@ -148,6 +151,77 @@ size_t findUnescaped(const std::string& text, char wanted, size_t from = 0) {
     return std::string::npos;
 }
 
+// The first line of every file the store writes; its last line is endLine() of all before it.
+// Both are comments to the line parser, so a file that loses its first line by a human's hand
+// is read as a hand-written one.
+constexpr char marker[] = "# qarn store 2";
+constexpr char markerNote[] =
+    "# Written with a checksum in its last line. To edit it by hand, delete the first line.\n";
+constexpr char endPrefix[] = "# end crc32=";
+
+// CRC-32 as zlib computes it, so a file can be checked with common tools.
+uint32_t crc32(const char* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<unsigned char>(data[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+std::string endLine(const std::string& before) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", crc32(before.data(), before.size()));
+    return endPrefix + std::string(hex);
+}
+
+std::string firstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+// A file the store wrote must still be whole: the store only ever replaces it by a rename, so a
+// file that is not is cut (or changed) by something else, and its values can't be trusted. The
+// last line is the only one that starts with "# end" (keys starting with '#' are escaped), so no
+// cut of a whole file yields another whole one. Files without the marker are hand-written.
+bool checkWhole(const std::string& text, std::string& error) {
+    const std::string markerLine = std::string(marker) + "\n";
+    if (text.empty()) {
+        error = "the file is empty (cut before its first line)";
+        return false;
+    }
+    if (text.size() < markerLine.size() && markerLine.compare(0, text.size(), text) == 0) {
+        error = "the file ends inside its first line (cut)";
+        return false;
+    }
+    if (firstLine(text) != marker) {
+        return true;
+    }
+    const size_t lineEnd = text.size() - 1;
+    const size_t start = text[lineEnd] == '\n' ? text.rfind('\n', lineEnd - 1) + 1 : 0;
+    std::string last = text.substr(start, lineEnd - start);
+    if (!last.empty() && last.back() == '\r') {
+        last.pop_back();
+    }
+    if (text[lineEnd] != '\n' || last.size() != sizeof endPrefix - 1 + 8 ||
+        last.compare(0, sizeof endPrefix - 1, endPrefix) != 0) {
+        error = "no end line (the file was cut)";
+        return false;
+    }
+    if (last != endLine(text.substr(0, start))) {
+        error =
+            "checksum mismatch (the file was cut or changed after it was written; to keep "
+            "hand edits, delete its first line)";
+        return false;
+    }
+    return true;
+}
+
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -159,6 +233,7 @@ std::string folderOf(const std::string& path) {
 bool makeFolders(const std::string& folder) {
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) {
+        errno = ENOTDIR;
         return S_ISDIR(st.st_mode);
     }
     const std::string parent = folderOf(folder);
@@ -227,6 +302,24 @@ void removeStaleTemporaries(int folderFd, const std::string& baseName) {
     closedir(dir);
 }
 
+// A name beside `path` for a copy kept aside, unused so far: earlier copies are never replaced.
+// Only called under the folder's lock, so no other writer takes the name in between.
+std::string asideName(const std::string& path) {
+    const time_t now = time(nullptr);
+    struct tm utc {};
+    char stamp[32] = "";
+    if (gmtime_r(&now, &utc) != nullptr) {
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    }
+    const std::string base = path + ".bad-" + stamp;
+    std::string name = base;
+    struct stat st {};
+    for (int n = 2; lstat(name.c_str(), &st) == 0; ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
+}
+
 }  // namespace
 
 FileStore::FileStore(std::string path) : path_(std::move(path)) {}
@@ -250,7 +343,7 @@ int FileStore::GetImpVersion() const {
 }
 
 std::string FileStore::serialize(const Sections& sections) {
-    std::string text = "# qarn permanent store: [section] headers, then key=value lines\n";
+    std::string text = std::string(marker) + "\n" + markerNote;
     for (const auto& [name, keys] : sections) {
         if (keys.empty()) {
             continue;
@@ -260,11 +353,14 @@ std::string FileStore::serialize(const Sections& sections) {
             text += escape(key, Part::Key) + "=" + escape(value, Part::Value) + "\n";
         }
     }
-    return text;
+    return text + endLine(text) + "\n";
 }
 
 bool FileStore::parse(const std::string& text, Sections& sections, std::string& error) {
     sections.clear();
+    if (!checkWhole(text, error)) {
+        return false;
+    }
     Section* current = nullptr;
     size_t start = 0;
     for (int lineNo = 1; start < text.size(); ++lineNo) {
@@ -368,7 +464,51 @@ bool FileStore::readFile(Sections& sections, bool& damaged) {
 bool FileStore::load() {
     error_.clear();
     bool damaged = false;
-    return readFile(sections_, damaged);
+    if (!readFile(sections_, damaged)) {
+        damage_ = error_;
+        return false;
+    }
+    damage_.clear();
+    return true;
+}
+
+bool FileStore::reset(std::string& keptCopy) {
+    keptCopy.clear();
+    const std::string folder = folderOf(path_);
+    FolderLock lock(folder);
+    if (lock.fd() < 0) {
+        if (errno != ENOENT) {
+            error_ = folder + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        struct stat st {};
+        if (lstat(path_.c_str(), &st) != 0 && errno != ENOENT) {
+            error_ = path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        if (st.st_mode != 0 && S_ISDIR(st.st_mode)) {
+            error_ = path_ + ": is a folder, not a store file; not moved aside";
+            return false;
+        }
+        if (st.st_mode != 0) {
+            const std::string aside = asideName(path_);
+            if (rename(path_.c_str(), aside.c_str()) != 0) {
+                error_ = path_ + ": cannot be moved aside: " + std::strerror(errno);
+                return false;
+            }
+            keptCopy = aside;
+        }
+    }
+    sections_.clear();
+    damage_.clear();
+    error_.clear();
+    // Like a change, the move is only durable once the folder is on disk.
+    if (!keptCopy.empty() && fsync(lock.fd()) != 0) {
+        error_ = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 bool FileStore::writeFile(const Sections& sections) {
@@ -419,30 +559,32 @@ bool FileStore::commitOnce(Edit& edit) {
     Sections disk;
     bool damaged = false;
     if (!readFile(disk, damaged)) {
-        if (!damaged) {
-            return false;
+        if (damaged) {
+            // The user must see a damaged file before anything replaces it; it is read again
+            // under the lock every time, so a file damaged after the load is caught too.
+            damage_ = error_;
+            sections_.clear();
+            error_ += "; changes are refused until the store is reset";
         }
-        // Keep the damaged file for a human to look at; the change starts a fresh store.
-        const std::string aside = path_ + ".bad";
-        if (rename(path_.c_str(), aside.c_str()) != 0) {
-            error_ = path_ + ": damaged, and cannot be moved aside: " + std::strerror(errno);
-            return false;
-        }
-        error_ = path_ + ": was damaged, kept as " + aside;
+        return false;
     }
-    if (!edit(disk)) {
-        sections_ = std::move(disk);
+    damage_.clear();  // whole again (mended by hand, or reset by another program)
+    Sections changed = disk;
+    if (edit(changed)) {
+        const size_t slash = path_.rfind('/');
+        removeStaleTemporaries(lock.fd(),
+                               slash == std::string::npos ? path_ : path_.substr(slash + 1));
+        if (!writeFile(changed)) {
+            sections_ = std::move(disk);  // what the file still holds
+            return false;
+        }
+        sections_ = std::move(changed);
+        // The rename is only durable once the folder itself is on disk.
+        if (fsync(lock.fd()) != 0) {
+            error_ = folder + ": " + std::strerror(errno);
+            return false;
+        }
         return true;
-    }
-    const size_t slash = path_.rfind('/');
-    removeStaleTemporaries(lock.fd(), slash == std::string::npos ? path_ : path_.substr(slash + 1));
-    if (!writeFile(disk)) {
-        return false;
-    }
-    // The rename is only durable once the folder itself is on disk.
-    if (fsync(lock.fd()) != 0) {
-        error_ = folder + ": " + std::strerror(errno);
-        return false;
     }
     sections_ = std::move(disk);
     return true;

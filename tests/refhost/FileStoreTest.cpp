@@ -2,12 +2,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "TempDir.h"
 
@@ -16,10 +21,25 @@ using namespace std::string_literals;
 
 class FileStoreTest : public ::testing::Test {
   protected:
-    // Parses `text`; the error, or "" when it parsed.
-    static std::string parse(const std::string& text, FileStore::Sections& s) {
-        std::string error;
-        return FileStore::parse(text, s, error) ? "" : error;
+    // What `s` holds in these sections, as the plug-in sees it.
+    static FileStore::Sections held(FileStore& s,
+                                    std::initializer_list<const char*> names = {"QARN", "line2"}) {
+        FileStore::Sections out;
+        for (const char* name : names) {
+            for (int i = 0; i < s.GetValueCount(name); ++i) {
+                const char* key = s.GetValueName(name, i);
+                out[name][key] = s.GetValue(name, key);
+            }
+        }
+        return out;
+    }
+    // Stores every value of `wanted`, one change at a time.
+    static void set(FileStore& s, const FileStore::Sections& wanted) {
+        for (const auto& [name, keys] : wanted) {
+            for (const auto& [key, value] : keys) {
+                ASSERT_EQ(s.SetValue(name.c_str(), key.c_str(), value.c_str()), 1) << s.error();
+            }
+        }
     }
 
     TempDir dir;
@@ -36,19 +56,39 @@ TEST_F(FileStoreTest, AwkwardNamesAndValuesSurviveTheRoundTrip) {
         in["values"]["k" + a] = a;
     }
     FileStore::Sections out;
-    ASSERT_EQ(parse(FileStore::serialize(in), out), "");
+    std::string error;
+    ASSERT_TRUE(FileStore::parse(FileStore::serialize(in), out, error)) << error;
     EXPECT_EQ(out, in) << FileStore::serialize(in);
 }
 
-TEST_F(FileStoreTest, HandWrittenFilesAreReadAndDamageIsReportedWithItsLine) {
-    FileStore::Sections s;
-    ASSERT_EQ(parse("# a comment\r\n; another\n\n  [QARN]  \ntempNode5 = 7\ntempNode5=8\n"
-                    "spaced=  a b  \n[other]\nk=v=w\n",
-                    s),
-              "");
-    EXPECT_EQ(s, (FileStore::Sections{{"QARN", {{"tempNode5", "8"}, {"spaced", "a b"}}},
-                                      {"other", {{"k", "v=w"}}}}));
-    const std::pair<std::string, const char*> cases[] = {
+TEST_F(FileStoreTest, HandWrittenFilesLoadAndDamageIsReportedWithItsReason) {
+    std::filesystem::create_directories(dir.file("state/qarn"));
+    for (const std::string header :
+         {"# a comment\r\n; another\n\n",
+          "# qarn permanent store: [section] headers, then key=value lines\n"}) {
+        TempDir::write(path, header +
+                                 "  [QARN]  \ntempNode5 = 7\ntempNode5=8\nspaced=  a b  \n"
+                                 "[line2]\nk=v=w\n# end crc32=00000000\n");
+        ASSERT_TRUE(store.load()) << store.error();
+        EXPECT_EQ(held(store),
+                  (FileStore::Sections{{"QARN", {{"tempNode5", "8"}, {"spaced", "a b"}}},
+                                       {"line2", {{"k", "v=w"}}}}));
+    }
+    ASSERT_EQ(store.SetValue("QARN", "tempNode6", "9"), 1) << store.error();
+    EXPECT_EQ(TempDir::read(path).rfind("# qarn store 2\n", 0), 0U) << "a change marks the file";
+
+    const std::string whole = FileStore::serialize({{"QARN", {{"tempNode5", "20"}}}});
+    std::string crlf;
+    for (const char c : whole) {
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    std::string edited = whole;
+    edited.replace(edited.find("=20"), 3, "=21");
+    std::string cut = "no end line (the file was cut)";
+    const std::string mismatch =
+        "checksum mismatch (the file was cut or changed after it was "
+        "written; to keep hand edits, delete its first line)";
+    const std::pair<std::string, std::string> cases[] = {
         {"k=v\n", "line 1: key=value before the first [section]"},
         {"[s]\nk=v\n[open\n", "line 3: section header without its closing ]"},
         {"[s]\njust text\n", "line 2: expected key=value"},
@@ -56,10 +96,47 @@ TEST_F(FileStoreTest, HandWrittenFilesAreReadAndDamageIsReportedWithItsLine) {
         {"[s]\nk=a\\q\n", "line 2: unknown escape \\q"},
         {"[s]\nk=a\\x00\n", "line 2: bad \\x escape"},
         {"[s]\nk=a\0b\n"s, "line 2: NUL byte"},
+        {std::string(whole.size(), '\0'), "line 1: NUL byte"},
+        {"", "the file is empty (cut before its first line)"},
+        {"# qarn st", "the file ends inside its first line (cut)"},
+        {whole.substr(0, whole.size() - 1), cut},
+        {whole + "[s]\nk=v\n", cut},
+        {edited, mismatch},
+        {crlf, mismatch},
     };
+    FileStore::Sections s;
     for (const auto& [text, error] : cases) {
-        EXPECT_EQ(parse(text, s), error) << text;
+        std::string got;
+        EXPECT_FALSE(FileStore::parse(text, s, got)) << text;
+        EXPECT_EQ(got, error) << text;
     }
+    // The checksum is the common CRC-32 (zlib's), so other tools can check and make one.
+    ASSERT_TRUE(
+        FileStore::parse("# qarn store 2\n[QARN]\ntempNode5=20\n# end crc32=a6733809\n", s, cut));
+    EXPECT_EQ(s, (FileStore::Sections{{"QARN", {{"tempNode5", "20"}}}}));
+}
+
+TEST_F(FileStoreTest, EveryCutOfAWrittenFileIsDetectedOrLoadsTheOldOrTheNewContent) {
+    const FileStore::Sections before{{"QARN", {{"tempNode4", "4"}, {"tempNode5", "6"}}}};
+    const FileStore::Sections after{{"QARN", {{"tempNode4", "12"}, {"tempNode5", "20"}}},
+                                    {"line2", {{"tempNode1", "1"}}}};
+    set(store, before);
+    set(store, after);
+    const std::string written = TempDir::read(path);
+    int detected = 0;
+    for (size_t k = 0; k < written.size(); ++k) {
+        TempDir::write(path, written.substr(0, k));
+        FileStore cut(path);
+        if (cut.load()) {
+            const FileStore::Sections got = held(cut);
+            EXPECT_TRUE(got == before || got == after) << "cut at " << k;
+        } else {
+            ++detected;
+            EXPECT_EQ(cut.error().rfind(path + ": damaged store, ", 0), 0U) << cut.error();
+            EXPECT_EQ(held(cut), FileStore::Sections{}) << "cut at " << k;
+        }
+    }
+    EXPECT_EQ(detected, static_cast<int>(written.size())) << "a marked file is never cut whole";
 }
 
 TEST_F(FileStoreTest, MissingFileIsEmptyAndChangesOfEveryWriterAreKept) {
@@ -105,28 +182,142 @@ TEST_F(FileStoreTest, ChangesReplaceTheFileAtomicallyAndLeaveNoTemporaries) {
     }
 }
 
-TEST_F(FileStoreTest, DamagedFileIsReportedAndKeptAsideAndFailedWritesAreExplained) {
+TEST_F(FileStoreTest, DamagedStoreRefusesChangesUntilResetOrMendedAndKeepsEveryCopy) {
     std::filesystem::create_directories(dir.file("state/qarn"));
-    const std::string damaged = "[QARN]\ntempNode1=2\ngarbage line\n";
+    std::string damaged = "[QARN]\ntempNode1=2\ngarbage line\n";
     TempDir::write(path, damaged);
     EXPECT_FALSE(store.load());
-    EXPECT_NE(store.error().find("line 3: expected key=value"), std::string::npos) << store.error();
-    EXPECT_EQ(store.GetValueCount("QARN"), 0);
-    ASSERT_EQ(store.SetValue("QARN", "tempNode5", "6"), 1) << store.error();
-    EXPECT_EQ(TempDir::read(path + ".bad"), damaged);
-    FileStore again(path);
-    ASSERT_TRUE(again.load()) << again.error();
-    EXPECT_STREQ(again.GetValue("QARN", "tempNode5"), "6");
-    EXPECT_EQ(again.GetValue("QARN", "tempNode1"), nullptr);
+    EXPECT_TRUE(store.damaged());
+    const std::string reason = path + ": damaged store, line 3: expected key=value";
+    EXPECT_EQ(store.error(), reason);
+    EXPECT_EQ(held(store), FileStore::Sections{});
+    EXPECT_EQ(store.SetValue("QARN", "tempNode5", "6"), 0);
+    EXPECT_EQ(store.RemoveValue("QARN", "tempNode1"), 0);
+    EXPECT_EQ(store.error(), reason + "; changes are refused until the store is reset");
+    EXPECT_EQ(store.failedWrites(), 2);
+    EXPECT_EQ(TempDir::read(path), damaged) << "a refused change leaves the file alone";
 
-    // A change that cannot be written is explained and not kept.
-    TempDir::write(dir.file("plain"), "a file where a folder should be");
-    FileStore blocked(dir.file("plain/qarn/store.ini"));
-    EXPECT_EQ(blocked.SetValue("QARN", "tempNode1", "2"), 0);
-    EXPECT_EQ(blocked.error(),
-              dir.file("plain/qarn") + ": cannot create the folder: Not a directory");
-    EXPECT_EQ(blocked.GetValue("QARN", "tempNode1"), nullptr) << "memory follows the disk";
+    // Damage a change finds (cut after this store loaded it) is refused the same way, and every
+    // reset keeps its own copy, also within one second.
+    const std::regex copyName(std::regex_replace(path, std::regex("[.]"), "\\.") +
+                              "\\.bad-[0-9]{8}T[0-9]{6}Z(-[0-9]+)?");
+    std::vector<std::pair<std::string, std::string>> kept;  // copy, content
+    for (int round = 0; round < 3; ++round) {
+        std::string copy;
+        ASSERT_TRUE(store.reset(copy)) << store.error();
+        EXPECT_FALSE(store.damaged());
+        EXPECT_TRUE(std::regex_match(copy, copyName)) << copy;
+        EXPECT_FALSE(std::filesystem::exists(path));
+        kept.emplace_back(copy, damaged);
+        for (const auto& [earlier, content] : kept) {
+            EXPECT_EQ(TempDir::read(earlier), content) << earlier;
+        }
+        ASSERT_EQ(store.SetValue("QARN", "tempNode5", std::to_string(round).c_str()), 1)
+            << store.error();
+        const std::string whole = TempDir::read(path);
+        damaged = whole.substr(0, whole.size() - 2);
+        TempDir::write(path, damaged);
+        EXPECT_EQ(store.SetValue("QARN", "tempNode5", "9"), 0);
+        EXPECT_TRUE(store.damaged());
+        EXPECT_EQ(store.GetValue("QARN", "tempNode5"), nullptr) << "memory follows the file";
+        EXPECT_EQ(TempDir::read(path), damaged);
+    }
+    TempDir::write(path, "[QARN]\ntempNode5=8\n");  // mended by hand meanwhile
+    ASSERT_EQ(store.SetValue("QARN", "tempNode6", "1"), 1) << store.error();
+    EXPECT_FALSE(store.damaged());
+    EXPECT_STREQ(store.GetValue("QARN", "tempNode5"), "8");
+
+    std::string copy = "x";
+    std::filesystem::remove(path);
+    EXPECT_TRUE(store.reset(copy)) << "nothing to keep";
+    EXPECT_EQ(copy, "");
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(store.reset(copy));
+    EXPECT_EQ(store.error(), path + ": is a folder, not a store file; not moved aside");
 }
+
+// A change the file system refuses: the change gives 0 and the system's reason, and the store
+// holds what the file holds, without the change.
+struct Blocked {
+    const char* name;
+    bool needsPermissions;  // root passes them
+    int err;
+    bool readable;  // whether the store can still read the file
+    void (*block)(const std::string& path, bool on);
+};
+
+void PrintTo(const Blocked& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BlockedFileStoreTest : public ::testing::TestWithParam<Blocked> {};
+
+TEST_P(BlockedFileStoreTest, ChangeGivesZeroWithTheReasonAndNoPhantomValue) {
+    const Blocked& c = GetParam();
+    if (c.needsPermissions && geteuid() == 0) {
+        GTEST_SKIP() << "running as root, which writes into read-only folders";
+    }
+    TempDir dir;
+    const std::string path = dir.file("qarn/store.ini");
+    FileStore other(path);  // a second program on the same store
+    ASSERT_EQ(other.SetValue("QARN", "tempNode1", "1"), 1) << other.error();
+    FileStore store(path);
+    ASSERT_TRUE(store.load()) << store.error();
+    ASSERT_EQ(other.SetValue("QARN", "tempNode2", "2"), 1) << "the file moved on since the load";
+
+    c.block(path, true);
+    EXPECT_EQ(store.SetValue("QARN", "tempNode3", "3"), 0);
+    EXPECT_EQ(store.RemoveValue("QARN", "tempNode1"), 0);
+    c.block(path, false);
+    EXPECT_EQ(store.failedWrites(), 2);
+    EXPECT_NE(store.error().find(std::strerror(c.err)), std::string::npos) << store.error();
+    EXPECT_EQ(store.GetValue("QARN", "tempNode3"), nullptr) << "phantom change";
+    EXPECT_STREQ(store.GetValue("QARN", "tempNode1"), "1") << "phantom removal";
+    FileStore fresh(path);
+    ASSERT_TRUE(fresh.load()) << fresh.error();
+    EXPECT_EQ(store.GetValueCount("QARN"), c.readable ? fresh.GetValueCount("QARN") : 1)
+        << "holds what it read last";
+}
+
+// Puts `target` aside with a folder or a file in its place, or back.
+void replaceBy(const std::string& target, bool on, bool folder) {
+    if (on) {
+        std::filesystem::rename(target, target + ".away");
+        folder ? (void)std::filesystem::create_directory(target) : TempDir::write(target, "x");
+    } else {
+        std::filesystem::remove(target);
+        std::filesystem::rename(target + ".away", target);
+    }
+}
+
+void readOnlyFolder(const std::string& path, bool on) {
+    chmod(path.substr(0, path.rfind('/')).c_str(), on ? 0555 : 0755);
+}
+
+// Stands in for a full disk: the temporary file can't take the new content.
+void fileSizeLimit(const std::string&, bool on) {
+    static rlimit saved{};
+    rlimit limit = saved;
+    if (on) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        limit = saved;
+        limit.rlim_cur = 16;
+    }
+    signal(SIGXFSZ, on ? SIG_IGN : SIG_DFL);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlockedFileStoreTest,
+    ::testing::Values(Blocked{"ReadOnlyFolder", true, EACCES, true, readOnlyFolder},
+                      Blocked{"FileTooLarge", false, EFBIG, true, fileSizeLimit},
+                      Blocked{"PathIsAFolder", false, EISDIR, false,
+                              [](const std::string& path, bool on) { replaceBy(path, on, true); }},
+                      Blocked{"FolderIsAFile", false, ENOTDIR, false,
+                              [](const std::string& path, bool on) {
+                                  replaceBy(path.substr(0, path.rfind('/')), on, false);
+                              }}),
+    [](const ::testing::TestParamInfo<Blocked>& param) { return std::string(param.param.name); });
 
 TEST_F(FileStoreTest, ExtendedStoreCopiesFollowTheBufferContract) {
     auto* s = static_cast<IPermanentStorage2*>(

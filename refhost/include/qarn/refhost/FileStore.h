@@ -1,13 +1,20 @@
 #pragma once
 // The host's permanent store as a human-readable text file:
 //
+//   # qarn store 2
 //   # comment
 //   [section]
 //   key=value
+//   # end crc32=0123abcd
 //
 // Every change replaces the file atomically (temporary file in the same folder, fsync, rename,
 // fsync of the folder), so a crash or a power cut leaves either the old or the new content.
 // Changes re-read the file under a lock first, so two programs sharing a store lose nothing.
+//
+// The first line marks a file the store wrote; the last one holds the CRC-32 of every byte
+// before it. A marked file that is cut or changed anywhere is damaged, never read as other
+// values. A file without the marker is a hand-written one and is read as it stands; an empty
+// file, or one that ends inside the marker, is damaged (the store never writes either).
 
 #include <map>
 #include <string>
@@ -24,20 +31,28 @@ class FileStore final : public IPermanentStorage2 {
     explicit FileStore(std::string path);
 
     // Reads the file. A missing file is an empty store. False when the file can't be read or is
-    // damaged (error() tells where): the store then starts empty, and the first change moves the
-    // damaged file aside to path() + ".bad" instead of losing it.
+    // damaged: the store then holds nothing and is damaged(), with error() telling where/why.
     bool load();
+    // Changes read the file again first; while it is damaged they are refused (they give 0)
+    // rather than replace a file the user may still want. A load(), reset() or change that finds
+    // the file whole (mended meanwhile) ends this.
+    bool damaged() const { return !damage_.empty(); }
+    // Moves whatever file is at path() aside to path() + ".bad-YYYYMMDDTHHMMSSZ" (UTC; "-N"
+    // added when that exists, so no earlier copy is lost), naming it in `keptCopy` ("" when
+    // there was no file), and starts an empty store. False, with error(), when it can't.
+    bool reset(std::string& keptCopy);
+    // The last problem: why load() or reset() failed, or why the last refused change was not
+    // stored (with the system's reason where there is one).
     const std::string& error() const { return error_; }
-    // Changes that could not be written since the store was made (error() tells the last reason).
+    // Changes that were not stored since the store was made; error() tells the last reason.
     int failedWrites() const { return failedWrites_; }
     const std::string& path() const { return path_; }
-    const Sections& sections() const { return sections_; }
 
     void* ConvertTo(const char* name) override;
     const char* GetImpName() const override;
     int GetImpVersion() const override;
 
-    // Nonzero when stored (on disk).
+    // Nonzero when stored (on disk). When a change fails, the store holds what the file holds.
     int SetValue(const char* section, const char* key, const char* value) override;
     // The value, or null when there is none; valid until the next change of the store.
     const char* GetValue(const char* section, const char* key) override;
@@ -51,7 +66,8 @@ class FileStore final : public IPermanentStorage2 {
     int CopyValue(const char* section, const char* key, char* buffer, int size) override;
     int CopyValueName(const char* section, int index, char* buffer, int size) override;
 
-    // The text form, and back. parse gives false with "line N: ..." in `error`.
+    // The whole file's text, and back. parse gives false with the reason in `error`: "line N:
+    // ..." for a line it can't read, else why a marked file is not whole.
     static std::string serialize(const Sections& sections);
     static bool parse(const std::string& text, Sections& sections, std::string& error);
 
@@ -67,6 +83,7 @@ class FileStore final : public IPermanentStorage2 {
 
     std::string path_;
     std::string error_;
+    std::string damage_;  // why the file is not usable; empty when it is
     Sections sections_;
     int failedWrites_ = 0;
 };
