@@ -15,7 +15,7 @@
 #include <climits>
 #include <cstring>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Frame.h>
 #include "MonoClock.h"
 
 namespace refhost {
