@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <optional>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
 #include <qarn/sim/RtuReceiver.h>
 #include <qarn/sim/SlaveEngine.h>
-#include <qarn/sim/SlaveFrames.h>
 #include "FuzzInput.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         while (receiver.hasFrame()) {
             const Bytes request = receiver.takeFrame().bytes;
             cut.insert(cut.end(), request.begin(), request.end());
-            FUZZ_CHECK(!request.empty() && request.size() <= sim::MaxFrameLength,
+            FUZZ_CHECK(!request.empty() && request.size() <= rtu::MaxWrappedFrameLength,
                        "frame of " + std::to_string(request.size()) + " bytes");
             const std::optional<sim::Reply> reply =
                 engine.process(request.data(), request.size(), now / 1000);
@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             frame.insert(frame.begin(), static_cast<uint8_t>((mode >> 4) & 3));
         }
         if ((mode & 1) != 0) {
-            sim::appendCrc(frame);
+            rtu::appendCrc(frame);
         }
-        frame = (mode & 2) != 0 ? sim::wrapIsmg(frame) : frame;
+        frame = (mode & 2) != 0 ? rtu::wrapIsmg(frame) : frame;
         fed.insert(fed.end(), frame.begin(), frame.end());
         now += static_cast<uint64_t>(delivery >> 4) * 1000;  // silence before the frame
         takeFrames();

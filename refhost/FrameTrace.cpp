@@ -4,22 +4,20 @@
 
 #include <ctime>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
+#include <qarn/rtu/FunctionCodes.h>
 
 namespace refhost {
 
 namespace {
-
-unsigned word(const uint8_t* p) {
-    return (unsigned{p[0]} << 8) | p[1];
-}
 
 std::string num(unsigned value) {
     return std::to_string(value);
 }
 
 std::string addrCount(const uint8_t* f) {
-    return "addr " + num(word(f + 2)) + ", count " + num(word(f + 4));
+    return "addr " + num(rtu::be16(f + 2)) + ", count " + num(rtu::be16(f + 4));
 }
 
 // The function-specific part of a bare frame of at least 4 bytes (CRC included).
@@ -32,28 +30,29 @@ std::string body(const uint8_t* f, size_t n, bool fromMaster) {
         return "exception " + num(code) + " (" + (name != nullptr ? name : "unknown") + ")";
     }
     switch (fn) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
+        case rtu::ReadCoils:
+        case rtu::ReadDiscreteInputs:
+        case rtu::ReadHoldingRegisters:
+        case rtu::ReadInputRegisters:
             if (fromMaster) {
                 return payload >= 6 ? addrCount(f) : "truncated";
             }
             return num(f[2]) + " bytes";
-        case 5:
+        case rtu::WriteSingleCoil:
             if (payload < 6) {
                 return "truncated";
             }
-            return "addr " + num(word(f + 2)) + ", " +
-                   (word(f + 4) == 0xFF00 ? "ON"
-                    : word(f + 4) == 0    ? "OFF"
-                                          : "invalid value");
-        case 6:
-            return payload >= 6 ? "addr " + num(word(f + 2)) + ", value " + num(word(f + 4))
-                                : "truncated";
-        case 8:
+            return "addr " + num(rtu::be16(f + 2)) + ", " +
+                   (rtu::be16(f + 4) == 0xFF00 ? "ON"
+                    : rtu::be16(f + 4) == 0    ? "OFF"
+                                               : "invalid value");
+        case rtu::WriteSingleRegister:
+            return payload >= 6
+                       ? "addr " + num(rtu::be16(f + 2)) + ", value " + num(rtu::be16(f + 4))
+                       : "truncated";
+        case rtu::Diagnostics:
             return payload >= 9 ? "new slave address " + num(f[8]) : "truncated";
-        case 16:
+        case rtu::WriteMultipleRegisters:
             if (payload < 6) {
                 return "truncated";
             }
@@ -85,7 +84,7 @@ std::string FrameTrace::hex(const uint8_t* data, size_t length) {
 std::string FrameTrace::describe(const uint8_t* data, size_t length, bool fromMaster) {
     const rtu::FrameView view = rtu::unwrap(data, length);
     std::string text = view.wrapped ? "ISMG wrapper, " : "";
-    if (view.length < 4) {
+    if (view.length < rtu::MinFrameLength) {
         return text + "too short for a frame";
     }
     const uint8_t* f = view.data;

@@ -15,26 +15,14 @@
 #include <climits>
 #include <cstring>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Frame.h>
+#include <qarn/rtu/LineSettings.h>
 #include "MonoClock.h"
 
 namespace refhost {
 
 namespace {
 
-struct BaudRate {
-    int rate;
-    speed_t code;
-};
-
-constexpr BaudRate BaudRates[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
-};
-
-// Above this rate the line standard fixes the silence between frames instead of scaling it.
-constexpr int FixedSilenceAboveBaud = 19200;
-constexpr int64_t FixedSilenceUs = 1750;
 // Longest Drain per call and longest wait for a quiet line before Send gives up waiting.
 constexpr int MaxDrainBytes = 65536;
 constexpr int64_t MaxQuietWaitUs = 1000000;
@@ -43,16 +31,6 @@ constexpr int64_t WriteStallUs = 2000000;
 
 std::string osText(int err) {
     return std::strerror(err);
-}
-
-// Character time of a line (start bit, data, parity, stop bits).
-int64_t charTimeUs(int baud, int dataBits, bool parity, int stopBits) {
-    const int bits = 1 + dataBits + (parity ? 1 : 0) + stopBits;
-    return (static_cast<int64_t>(bits) * 1000000 + baud - 1) / baud;
-}
-
-int64_t silenceFor(int baud, int64_t charUs) {
-    return baud > FixedSilenceAboveBaud ? FixedSilenceUs : (charUs * 7 + 1) / 2;
 }
 
 }  // namespace
@@ -104,8 +82,8 @@ std::unique_ptr<SerialPort> SerialPort::open(const std::string& path, std::strin
 SerialPort::SerialPort(int fd, std::string path)
     : fd_(fd),
       path_(std::move(path)),
-      charTimeUs_(charTimeUs(9600, 8, false, 1)),
-      silenceUs_(silenceFor(9600, charTimeUs_)) {}
+      charTimeUs_(rtu::characterTimeUs(9600, 8, rtu::Parity::None, 1)),
+      silenceUs_(rtu::frameSilenceUs(9600, charTimeUs_)) {}
 
 SerialPort::~SerialPort() {
     if (rs485Active_) {
@@ -140,11 +118,11 @@ void SerialPort::fail(const std::string& what, int err) {
 
 bool SerialPort::lineSettings(int baud, int parity, int dataBits, int stopBits, termios& tio,
                               std::string& error) {
-    const BaudRate* rate = std::find_if(std::begin(BaudRates), std::end(BaudRates),
-                                        [baud](const BaudRate& r) { return r.rate == baud; });
-    if (rate == std::end(BaudRates)) {
-        error = "unsupported baud rate " + std::to_string(baud) +
-                " (standard rates from 1200 to 230400)";
+    const speed_t speed = rtu::termiosSpeed(baud);
+    if (speed == B0) {
+        error = "unsupported baud rate " + std::to_string(baud) + " (standard rates from " +
+                std::to_string(rtu::LowestStandardBaud) + " to " +
+                std::to_string(rtu::HighestStandardBaud) + ")";
         return false;
     }
     if (parity < 0 || parity > 3) {
@@ -165,24 +143,24 @@ bool SerialPort::lineSettings(int baud, int parity, int dataBits, int stopBits, 
     if (stopBits == 2) {
         tio.c_cflag |= CSTOPB;
     }
-    switch (parity) {
-        case 1:
+    switch (static_cast<rtu::Parity>(parity)) {
+        case rtu::Parity::Even:
             tio.c_cflag |= PARENB;
             break;
-        case 2:
+        case rtu::Parity::Odd:
             tio.c_cflag |= PARENB | PARODD;
             break;
-        case 3:
+        case rtu::Parity::Mark:
             // Stick parity: with PARODD the parity bit is always 1.
             tio.c_cflag |= PARENB | PARODD | CMSPAR;
             break;
-        default:
+        case rtu::Parity::None:
             break;
     }
     tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, 0 only on hang-up
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, rate->code);
-    cfsetospeed(&tio, rate->code);
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
     return true;
 }
 
@@ -220,8 +198,8 @@ int SerialPort::Setup(int baud, int parity, int dataBits, int stopBits, int mode
     }
     tcflush(fd_, TCIOFLUSH);
 
-    charTimeUs_ = charTimeUs(baud, dataBits, parity != 0, stopBits);
-    silenceUs_ = silenceFor(baud, charTimeUs_);
+    charTimeUs_ = rtu::characterTimeUs(baud, dataBits, static_cast<rtu::Parity>(parity), stopBits);
+    silenceUs_ = rtu::frameSilenceUs(baud, charTimeUs_);
     return 1;
 }
 
@@ -409,8 +387,8 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
         return 0;
     }
     // Without a usable gap the standard one of 3.5 characters ends the frame.
-    const int64_t gapUs =
-        interCharMs > 0 ? static_cast<int64_t>(interCharMs) * 1000 : (charTimeUs_ * 7 + 1) / 2;
+    const int64_t gapUs = interCharMs > 0 ? static_cast<int64_t>(interCharMs) * 1000
+                                          : rtu::threeAndHalfCharactersUs(charTimeUs_);
     const int64_t deadline = monoNowUs() + std::max(timeoutMs, 0) * int64_t{1000};
 
     int count = 0;

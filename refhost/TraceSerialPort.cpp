@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <qarn/rtu/LineSettings.h>
+
 namespace refhost {
 
 void* TraceSerialPort::ConvertTo(const char* name) {
@@ -18,14 +20,12 @@ int TraceSerialPort::GetImpVersion() const {
 }
 
 int TraceSerialPort::Setup(int baud, int parity, int dataBits, int stopBits, int mode) {
-    static const char* const parities[] = {"none", "even", "odd", "mark"};
     static const char* const modes[] = {"RS-232", "RS-485", "RS-422"};
     const int ok = inner_.Setup(baud, parity, dataBits, stopBits, mode);
     trace_.note("SETUP " + name_ + " " + std::to_string(baud) + " baud, parity " +
-                (parity >= 0 && parity < 4 ? parities[parity] : "?") + ", " +
-                std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
-                " stop bits, " + (mode >= 0 && mode < 3 ? modes[mode] : "?") +
-                (ok != 0 ? "" : ": refused"));
+                rtu::parityName(parity) + ", " + std::to_string(dataBits) + " data bits, " +
+                std::to_string(stopBits) + " stop bits, " +
+                (mode >= 0 && mode < 3 ? modes[mode] : "?") + (ok != 0 ? "" : ": refused"));
     return ok;
 }
 

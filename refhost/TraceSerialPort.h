@@ -24,8 +24,6 @@ class TraceSerialPort final : public ISerialPort {
     int Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs, int* received,
                 int flags) override;
 
-    ISerialPort& inner() { return inner_; }
-
   private:
     ISerialPort& inner_;
     FrameTrace& trace_;

@@ -62,8 +62,12 @@ int64_t characterTimeUs(int baud, int dataBits, Parity parity, int stopBits) {
     return (static_cast<int64_t>(bits) * 1000000 + baud - 1) / baud;
 }
 
+int64_t threeAndHalfCharactersUs(int64_t characterUs) {
+    return (characterUs * 7 + 1) / 2;
+}
+
 int64_t frameSilenceUs(int baud, int64_t characterUs) {
-    return baud > FixedSilenceAboveBaud ? FixedSilenceUs : (characterUs * 7 + 1) / 2;
+    return baud > FixedSilenceAboveBaud ? FixedSilenceUs : threeAndHalfCharactersUs(characterUs);
 }
 
 }  // namespace rtu

@@ -4,20 +4,6 @@
 
 namespace sim {
 
-const char* areaName(Area area) {
-    switch (area) {
-        case Area::Coils:
-            return "coil";
-        case Area::DiscreteInputs:
-            return "input";
-        case Area::HoldingRegisters:
-            return "hreg";
-        case Area::InputRegisters:
-            return "ireg";
-    }
-    return "?";
-}
-
 void DataMap::define(Area area, uint32_t first, uint32_t count, uint16_t value, bool writable) {
     if (first >= AreaSize || count > AreaSize - first) {
         throw std::out_of_range("item range outside the 16-bit address space");

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
+#include <qarn/rtu/FunctionCodes.h>
 #include <qarn/sim/Random.h>
 #include <qarn/sim/SlaveFrames.h>
 
@@ -107,32 +110,32 @@ std::vector<uint8_t> Device::serve(const uint8_t* frame, size_t length) {
     const uint8_t function = frame[1];
     std::vector<uint8_t> answer;
     switch (function) {
-        case ReadCoils:
+        case rtu::ReadCoils:
             answer = read(frame, length, Area::Coils);
             break;
-        case ReadDiscreteInputs:
+        case rtu::ReadDiscreteInputs:
             answer = read(frame, length, Area::DiscreteInputs);
             break;
-        case ReadHoldingRegisters:
+        case rtu::ReadHoldingRegisters:
             answer = read(frame, length, Area::HoldingRegisters);
             break;
-        case ReadInputRegisters:
+        case rtu::ReadInputRegisters:
             answer = read(frame, length, Area::InputRegisters);
             break;
-        case WriteSingleCoil:
+        case rtu::WriteSingleCoil:
             answer = writeCoil(frame, length);
             break;
-        case WriteSingleRegister:
+        case rtu::WriteSingleRegister:
             answer = writeRegister(frame, length);
             break;
-        case WriteMultipleRegisters:
+        case rtu::WriteMultipleRegisters:
             answer = writeRegisters(frame, length);
             break;
         default:
-            answer = exceptionAnswer(node, function, IllegalFunction);
+            answer = exceptionAnswer(node, function, rtu::IllegalFunction);
             break;
     }
-    if (node == BroadcastNode) {
+    if (node == rtu::BroadcastNode) {
         answer.clear();
     }
     return answer;
@@ -149,18 +152,18 @@ std::vector<uint8_t> Device::read(const uint8_t* frame, size_t length, Area area
     const uint8_t function = frame[1];
     const bool bits = area == Area::Coils || area == Area::DiscreteInputs;
     if (!map_.hasArea(area)) {
-        return exceptionAnswer(node, function, IllegalFunction);
+        return exceptionAnswer(node, function, rtu::IllegalFunction);
     }
     if (length != 8) {
-        return exceptionAnswer(node, function, IllegalDataValue);
+        return exceptionAnswer(node, function, rtu::IllegalDataValue);
     }
-    const uint16_t address = be16(frame + 2);
-    const uint16_t quantity = be16(frame + 4);
-    if (quantity == 0 || quantity > (bits ? MaxReadBits : MaxReadRegisters)) {
-        return exceptionAnswer(node, function, IllegalDataValue);
+    const uint16_t address = rtu::be16(frame + 2);
+    const uint16_t quantity = rtu::be16(frame + 4);
+    if (quantity == 0 || quantity > (bits ? rtu::MaxReadBits : rtu::MaxReadRegisters)) {
+        return exceptionAnswer(node, function, rtu::IllegalDataValue);
     }
     if (!map_.present(area, address, quantity)) {
-        return exceptionAnswer(node, function, IllegalDataAddress);
+        return exceptionAnswer(node, function, rtu::IllegalDataAddress);
     }
     const size_t byteCount = bits ? (quantity + 7u) / 8u : 2u * quantity;
     std::vector<uint8_t> answer(3 + byteCount, 0);
@@ -176,7 +179,7 @@ std::vector<uint8_t> Device::read(const uint8_t* frame, size_t length, Area area
             answer[4 + 2 * i] = static_cast<uint8_t>(v);
         }
     }
-    appendCrc(answer);
+    rtu::appendCrc(answer);
     return answer;
 }
 
@@ -184,18 +187,18 @@ std::vector<uint8_t> Device::read(const uint8_t* frame, size_t length, Area area
 std::vector<uint8_t> Device::writeCoil(const uint8_t* frame, size_t length) {
     const uint8_t node = frame[0];
     if (!map_.hasArea(Area::Coils)) {
-        return exceptionAnswer(node, WriteSingleCoil, IllegalFunction);
+        return exceptionAnswer(node, rtu::WriteSingleCoil, rtu::IllegalFunction);
     }
     if (length != 8) {
-        return exceptionAnswer(node, WriteSingleCoil, IllegalDataValue);
+        return exceptionAnswer(node, rtu::WriteSingleCoil, rtu::IllegalDataValue);
     }
-    const uint16_t value = be16(frame + 4);
+    const uint16_t value = rtu::be16(frame + 4);
     if (value != 0xFF00 && value != 0x0000) {
-        return exceptionAnswer(node, WriteSingleCoil, IllegalDataValue);
+        return exceptionAnswer(node, rtu::WriteSingleCoil, rtu::IllegalDataValue);
     }
-    const uint16_t address = be16(frame + 2);
+    const uint16_t address = rtu::be16(frame + 2);
     if (!map_.writable(Area::Coils, address, 1)) {
-        return exceptionAnswer(node, WriteSingleCoil, IllegalDataAddress);
+        return exceptionAnswer(node, rtu::WriteSingleCoil, rtu::IllegalDataAddress);
     }
     map_.set(Area::Coils, address, value != 0 ? 1 : 0);
     return {frame, frame + length};
@@ -205,17 +208,17 @@ std::vector<uint8_t> Device::writeCoil(const uint8_t* frame, size_t length) {
 std::vector<uint8_t> Device::writeRegister(const uint8_t* frame, size_t length) {
     const uint8_t node = frame[0];
     if (!map_.hasArea(Area::HoldingRegisters)) {
-        return exceptionAnswer(node, WriteSingleRegister, IllegalFunction);
+        return exceptionAnswer(node, rtu::WriteSingleRegister, rtu::IllegalFunction);
     }
     if (length != 8) {
-        return exceptionAnswer(node, WriteSingleRegister, IllegalDataValue);
+        return exceptionAnswer(node, rtu::WriteSingleRegister, rtu::IllegalDataValue);
     }
-    const uint16_t address = be16(frame + 2);
+    const uint16_t address = rtu::be16(frame + 2);
     if (!map_.writable(Area::HoldingRegisters, address, 1)) {
-        return exceptionAnswer(node, WriteSingleRegister, IllegalDataAddress);
+        return exceptionAnswer(node, rtu::WriteSingleRegister, rtu::IllegalDataAddress);
     }
     stopLive(Area::HoldingRegisters, address, 1);
-    map_.set(Area::HoldingRegisters, address, be16(frame + 4));
+    map_.set(Area::HoldingRegisters, address, rtu::be16(frame + 4));
     return {frame, frame + length};
 }
 
@@ -224,24 +227,24 @@ std::vector<uint8_t> Device::writeRegister(const uint8_t* frame, size_t length) 
 std::vector<uint8_t> Device::writeRegisters(const uint8_t* frame, size_t length) {
     const uint8_t node = frame[0];
     if (!map_.hasArea(Area::HoldingRegisters)) {
-        return exceptionAnswer(node, WriteMultipleRegisters, IllegalFunction);
+        return exceptionAnswer(node, rtu::WriteMultipleRegisters, rtu::IllegalFunction);
     }
-    const uint16_t quantity = length >= 9 ? be16(frame + 4) : 0;
-    if (quantity == 0 || quantity > MaxWriteRegisters || frame[6] != 2 * quantity ||
+    const uint16_t quantity = length >= 9 ? rtu::be16(frame + 4) : 0;
+    if (quantity == 0 || quantity > rtu::MaxWriteRegisters || frame[6] != 2 * quantity ||
         length != 9 + 2u * quantity) {
-        return exceptionAnswer(node, WriteMultipleRegisters, IllegalDataValue);
+        return exceptionAnswer(node, rtu::WriteMultipleRegisters, rtu::IllegalDataValue);
     }
-    const uint16_t address = be16(frame + 2);
+    const uint16_t address = rtu::be16(frame + 2);
     if (!map_.writable(Area::HoldingRegisters, address, quantity)) {
-        return exceptionAnswer(node, WriteMultipleRegisters, IllegalDataAddress);
+        return exceptionAnswer(node, rtu::WriteMultipleRegisters, rtu::IllegalDataAddress);
     }
     stopLive(Area::HoldingRegisters, address, quantity);
     for (uint32_t i = 0; i < quantity; ++i) {
         map_.set(Area::HoldingRegisters, static_cast<uint16_t>(address + i),
-                 be16(frame + 7 + 2 * i));
+                 rtu::be16(frame + 7 + 2 * i));
     }
     std::vector<uint8_t> answer(frame, frame + 6);
-    appendCrc(answer);
+    rtu::appendCrc(answer);
     return answer;
 }
 

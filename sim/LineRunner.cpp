@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
@@ -25,24 +24,6 @@ uint64_t monotonicUs() {
 
 [[noreturn]] void throwErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
-}
-
-speed_t speedOf(uint32_t baud) {
-    struct Rate {
-        uint32_t baud;
-        speed_t speed;
-    };
-    static const Rate rates[] = {
-        {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-        {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-        {230400, B230400}, {460800, B460800}, {921600, B921600},
-    };
-    for (const Rate& r : rates) {
-        if (r.baud == baud) {
-            return r.speed;
-        }
-    }
-    throw std::invalid_argument("baud rate " + std::to_string(baud) + " is not supported");
 }
 
 // Waits for `events` on fd (and for the stop pipe) until `deadlineUs`, or without limit when
@@ -71,20 +52,18 @@ short waitFor(int fd, short events, int stopFd, uint64_t deadlineUs, bool& stopp
 
 }  // namespace
 
-double LineSettings::characterUs() const {
-    const uint32_t bits = 1 + 8 + (parity == Parity::None ? 0 : 1) + stopBits;
-    return 1e6 * bits / baud;
+uint64_t LineSettings::characterUs() const {
+    return static_cast<uint64_t>(
+        rtu::characterTimeUs(static_cast<int>(baud), 8, parity, static_cast<int>(stopBits)));
 }
 
 uint64_t LineSettings::silenceUs() const {
-    return baud > 19200 ? 1750 : static_cast<uint64_t>(std::ceil(3.5 * characterUs()));
+    return static_cast<uint64_t>(
+        rtu::frameSilenceUs(static_cast<int>(baud), static_cast<int64_t>(characterUs())));
 }
 
 LineRunner::LineRunner(SlaveEngine& engine, const LineSettings& line)
     : engine_(engine), line_(line) {
-    if (line_.baud == 0) {
-        throw std::invalid_argument("baud rate must be above 0");
-    }
     if (pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throwErrno("pipe");
     }
@@ -98,7 +77,18 @@ LineRunner::~LineRunner() {
     }
 }
 
+void LineRunner::checkBaud() const {
+    if (line_.baud > static_cast<uint32_t>(rtu::HighestStandardBaud) ||
+        !rtu::isStandardBaud(static_cast<int>(line_.baud))) {
+        throw std::invalid_argument("baud rate " + std::to_string(line_.baud) +
+                                    " is not a standard rate (" +
+                                    std::to_string(rtu::LowestStandardBaud) + " to " +
+                                    std::to_string(rtu::HighestStandardBaud) + ")");
+    }
+}
+
 std::string LineRunner::openPty() {
+    checkBaud();
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
         throwErrno("posix_openpt");
@@ -133,7 +123,8 @@ std::string LineRunner::openPty() {
 }
 
 void LineRunner::openSerial(const std::string& path) {
-    const speed_t speed = speedOf(line_.baud);
+    checkBaud();
+    const speed_t speed = rtu::termiosSpeed(static_cast<int>(line_.baud));
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         throwErrno("open " + path);
@@ -239,7 +230,7 @@ void LineRunner::serve(const ReceivedFrame& frame) {
     if (line_.pace) {
         // On a real line the request ends only after all its characters, and a slave answers
         // once the line has then been silent for 3.5 characters.
-        const auto onLine = static_cast<uint64_t>(frame.bytes.size() * line_.characterUs());
+        const uint64_t onLine = frame.bytes.size() * line_.characterUs();
         start = std::max(start, frame.firstByteUs + onLine + line_.silenceUs());
     }
     start += uint64_t{reply->delayMs} * 1000u;
@@ -260,7 +251,7 @@ void LineRunner::send(const std::vector<uint8_t>& bytes, uint64_t startUs) {
     // Each byte at its own character time, scheduled from the start so that sleeping late
     // does not add up over the frame.
     for (size_t i = 0; i < bytes.size(); ++i) {
-        if (!waitUntil(startUs + static_cast<uint64_t>(i * line_.characterUs()))) {
+        if (!waitUntil(startUs + i * line_.characterUs())) {
             return;
         }
         writeAll(&bytes[i], 1);

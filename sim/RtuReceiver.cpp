@@ -1,20 +1,8 @@
 #include <qarn/sim/RtuReceiver.h>
 
-#include <qarn/rtu/RtuFrame.h>
-#include <qarn/sim/SlaveFrames.h>
+#include <qarn/rtu/Frame.h>
 
 namespace sim {
-
-bool RtuReceiver::isCompleteRequest(const uint8_t* bytes, size_t length) {
-    const rtu::FrameView view = rtu::unwrap(bytes, length);
-    if (view.length < MinFrameLength) {
-        return false;
-    }
-    // A function we do not know is complete whenever its CRC fits; the device answers it
-    // with exception 1.
-    const size_t need = requestLength(view.data, view.length);
-    return (need == 0 || need == view.length) && rtu::crcOk(view.data, view.length);
-}
 
 void RtuReceiver::feed(const uint8_t* data, size_t length, uint64_t nowUs) {
     poll(nowUs);
@@ -24,8 +12,8 @@ void RtuReceiver::feed(const uint8_t* data, size_t length, uint64_t nowUs) {
         }
         pending_.bytes.push_back(data[i]);
         pending_.lastByteUs = nowUs;
-        if (isCompleteRequest(pending_.bytes.data(), pending_.bytes.size()) ||
-            pending_.bytes.size() >= MaxFrameLength) {
+        if (rtu::isCompleteRequest(pending_.bytes.data(), pending_.bytes.size()) ||
+            pending_.bytes.size() >= rtu::MaxWrappedFrameLength) {
             finish();
         }
     }

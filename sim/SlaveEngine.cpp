@@ -3,7 +3,9 @@
 #include <stdexcept>
 #include <string>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
+#include <qarn/rtu/FunctionCodes.h>
 #include <qarn/sim/SlaveFrames.h>
 
 namespace sim {
@@ -16,9 +18,9 @@ SlaveEngine::SlaveEngine(uint64_t seed)
     : seed_(seed), faults_(FaultConfig{}, seed ^ FaultSeedSalt) {}
 
 Device& SlaveEngine::addDevice(uint8_t node, const Profile& profile) {
-    if (node == BroadcastNode || node > MaxNode) {
+    if (node == rtu::BroadcastNode || node > rtu::MaxNode) {
         throw std::invalid_argument("node " + std::to_string(node) + " is not a slave address " +
-                                    "(1.." + std::to_string(MaxNode) + ")");
+                                    "(1.." + std::to_string(rtu::MaxNode) + ")");
     }
     if (devices_.count(node) != 0) {
         throw std::invalid_argument("node " + std::to_string(node) + " is used twice");
@@ -40,7 +42,7 @@ void SlaveEngine::setFaults(const FaultConfig& config) {
 std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, uint64_t timeMs) {
     ++stats_.frames;
     const rtu::FrameView view = rtu::unwrap(frame, length);
-    if (view.length < MinFrameLength || !rtu::crcOk(view.data, view.length)) {
+    if (view.length < rtu::MinFrameLength || !rtu::crcOk(view.data, view.length)) {
         ++stats_.ignored;
         return std::nullopt;
     }
@@ -49,7 +51,7 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
     length = view.length;
 
     const uint8_t node = frame[0];
-    if (node == BroadcastNode) {
+    if (node == rtu::BroadcastNode) {
         ++stats_.broadcasts;
         broadcast(frame, length, wrapped);
         return std::nullopt;
@@ -72,7 +74,7 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
     Reply reply;
     if (faults.has(Fault::Exception)) {
         reply.bytes = exceptionAnswer(node, frame[1], faults_.config().exceptionCode);
-    } else if (dev->ismgFraming() && frame[1] == Diagnostics) {
+    } else if (dev->ismgFraming() && frame[1] == rtu::Diagnostics) {
         reply.bytes = changeAddress(node, frame, length);
     } else {
         dev->update(timeMs);
@@ -84,9 +86,9 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
     }
 
     if (faults.has(Fault::WrongNode)) {
-        reply.bytes[0] = static_cast<uint8_t>(node % MaxNode + 1);
+        reply.bytes[0] = static_cast<uint8_t>(node % rtu::MaxNode + 1);
         reply.bytes.resize(reply.bytes.size() - 2);
-        appendCrc(reply.bytes);
+        rtu::appendCrc(reply.bytes);
     }
     if (faults.has(Fault::BadCrc)) {
         reply.bytes.back() ^= 0xFF;
@@ -95,7 +97,7 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
         reply.delayMs = faults_.config().delayMs;
     }
     if (wrapped) {
-        reply.bytes = wrapIsmg(reply.bytes);
+        reply.bytes = rtu::wrapIsmg(reply.bytes);
     }
     return reply;
 }
@@ -104,13 +106,13 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
 // listens at the new one. A new address outside 1..247 or held by another simulated device is
 // refused with exception 3, since two devices on one address would make the line ambiguous.
 std::vector<uint8_t> SlaveEngine::changeAddress(uint8_t node, const uint8_t* frame, size_t length) {
-    if (!isSlaveAddressFrame(frame, length)) {
-        return exceptionAnswer(node, frame[1], IllegalFunction);
+    if (!rtu::isSlaveAddressFrame(frame, length)) {
+        return exceptionAnswer(node, frame[1], rtu::IllegalFunction);
     }
     const uint8_t target = frame[8];
-    if (target == BroadcastNode || target > MaxNode ||
+    if (target == rtu::BroadcastNode || target > rtu::MaxNode ||
         (target != node && devices_.count(target) != 0)) {
-        return exceptionAnswer(node, frame[1], IllegalDataValue);
+        return exceptionAnswer(node, frame[1], rtu::IllegalDataValue);
     }
     auto moved = std::move(devices_[node]);
     devices_.erase(node);
@@ -122,7 +124,7 @@ std::vector<uint8_t> SlaveEngine::changeAddress(uint8_t node, const uint8_t* fra
 // only when a single ISMG device is on the line: the way to address a device whose address is
 // unknown, without giving several devices the same one.
 void SlaveEngine::broadcast(const uint8_t* frame, size_t length, bool wrapped) {
-    if (wrapped && isSlaveAddressFrame(frame, length)) {
+    if (wrapped && rtu::isSlaveAddressFrame(frame, length)) {
         std::vector<uint8_t> ismgNodes;
         for (const auto& [node, dev] : devices_) {
             if (dev->ismgFraming()) {

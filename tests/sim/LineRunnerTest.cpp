@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,18 +13,23 @@ namespace {
 TEST(LineSettings, CharacterAndSilenceTimes) {
     const struct {
         sim::LineSettings line;
-        double characterUs;
-        uint64_t silenceUs;  // 3.5 characters, but at most 1750 us above 19200 baud
+        uint64_t characterUs;  // 8 data bits, rounded up
+        uint64_t silenceUs;    // 3.5 characters, but 1750 us above 19200 baud
     } cases[] = {
-        {{9600, sim::Parity::None, 1, true}, 1041.67, 3646},
-        {{9600, sim::Parity::Even, 1, true}, 1145.83, 4011},
-        {{1200, sim::Parity::Odd, 2, true}, 10000.0, 35000},
-        {{19200, sim::Parity::None, 1, true}, 520.83, 1823},
-        {{38400, sim::Parity::None, 1, true}, 260.42, 1750},
+        {{9600, sim::Parity::Even, 1, true}, 1146, 4011},
+        {{1200, sim::Parity::Odd, 2, true}, 10000, 35000},
+        {{38400, sim::Parity::None, 1, true}, 261, 1750},
     };
     for (const auto& c : cases) {
-        EXPECT_NEAR(c.line.characterUs(), c.characterUs, 0.01) << c.line.baud;
+        EXPECT_EQ(c.line.characterUs(), c.characterUs) << c.line.baud;
         EXPECT_EQ(c.line.silenceUs(), c.silenceUs) << c.line.baud;
+    }
+    // Exactly the standard rates, on a pty as on a serial device.
+    sim::SlaveEngine engine;
+    for (uint32_t baud : {0u, 1000u, 460800u, 921600u, 4294967295u}) {
+        sim::LineRunner runner(engine, sim::LineSettings{baud, sim::Parity::None, 1, true});
+        EXPECT_THROW(runner.openPty(), std::invalid_argument) << baud;
+        EXPECT_THROW(runner.openSerial("/dev/null"), std::invalid_argument) << baud;
     }
 }
 

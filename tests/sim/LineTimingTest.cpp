@@ -13,7 +13,7 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         uint32_t delayMs;
         double minMs;  // paced: request 8, silence 3.5, answer 24 more characters
     } cases[] = {
-        {{9600, sim::Parity::None, 1, true}, 0, 35.5 * 1.0417},
+        {{9600, sim::Parity::None, 1, true}, 0, 35.5 * 1.042},
         {{115200, sim::Parity::None, 1, false}, 150, 150},
     };
     for (const auto& c : cases) {

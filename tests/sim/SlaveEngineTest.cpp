@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include <qarn/rtu/RtuFrame.h>
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
 #include <qarn/sim/SlaveEngine.h>
 #include "TestBytes.h"
 

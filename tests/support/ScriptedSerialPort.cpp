@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include <qarn/rtu/Crc.h>
+#include <qarn/rtu/Frame.h>
+
 namespace qarntest {
 
 Bytes hexBytes(const std::string& hex) {
@@ -28,22 +31,12 @@ std::string toHex(const Bytes& bytes) {
 }
 
 Bytes withCrc(Bytes frame) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t byte : frame) {
-        crc ^= byte;
-        for (int i = 0; i < 8; ++i) {
-            crc = static_cast<uint16_t>((crc & 1u) != 0 ? (crc >> 1) ^ 0xA001u : crc >> 1);
-        }
-    }
-    frame.insert(frame.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+    rtu::appendCrc(frame);
     return frame;
 }
 
 Bytes ismgWrapped(const Bytes& frame) {
-    Bytes out(frame.size() + 2, 0x0D);
-    out.front() = 0x0A;
-    std::copy(frame.begin(), frame.end(), out.begin() + 1);
-    return out;
+    return rtu::wrapIsmg(frame);
 }
 
 }  // namespace qarntest

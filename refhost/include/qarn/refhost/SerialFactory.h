@@ -40,8 +40,6 @@ class SerialFactory final : public ISerialFactory {
     // The last failure of an open or of any port: what the operating system said.
     const std::string& lastError() const { return lastError_; }
     void clearError() { lastError_.clear(); }
-    // Ports opened and not yet closed.
-    size_t openCount() const { return open_.size(); }
 
   private:
     struct Entry {

@@ -14,8 +14,6 @@ constexpr size_t AreaCount = 4;
 // Items per area: Modbus addresses are 16 bits wide.
 constexpr uint32_t AreaSize = 65536;
 
-const char* areaName(Area area);
-
 class DataMap {
   public:
     // Makes items [first, first + count) present with the given value; a later definition of

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <qarn/rtu/FunctionCodes.h>
 #include "Random.h"
 
 namespace sim {
@@ -28,8 +29,8 @@ struct FaultRule {
 
 struct FaultConfig {
     std::array<FaultRule, FaultCount> rules{};
-    uint32_t delayMs = 0;       // how late a delayed answer comes
-    uint8_t exceptionCode = 4;  // exception sent by the Exception fault
+    uint32_t delayMs = 0;                        // how late a delayed answer comes
+    uint8_t exceptionCode = rtu::DeviceFailure;  // exception sent by the Exception fault
 
     FaultRule& rule(Fault f) { return rules[static_cast<size_t>(f)]; }
     const FaultRule& rule(Fault f) const { return rules[static_cast<size_t>(f)]; }

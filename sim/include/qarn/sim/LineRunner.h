@@ -9,22 +9,24 @@
 #include <string>
 #include <vector>
 
+#include <qarn/rtu/LineSettings.h>
 #include "RtuReceiver.h"
 #include "SlaveEngine.h"
 
 namespace sim {
 
 // Mark: the parity bit is always 1.
-enum class Parity : uint8_t { None, Even, Odd, Mark };
+using Parity = rtu::Parity;
 
 struct LineSettings {
-    uint32_t baud = 19200;
+    uint32_t baud = 19200;  // one of rtu::StandardBaudRates
     Parity parity = Parity::None;
     uint32_t stopBits = 1;
     bool pace = true;
 
-    // One character: start bit, 8 data bits, the parity bit if any, the stop bits.
-    double characterUs() const;
+    // One character in whole microseconds, rounded up: start bit, 8 data bits, the parity bit
+    // if any, the stop bits.
+    uint64_t characterUs() const;
     // Silence that ends a frame: 3.5 characters, but 1750 us at rates above 19200 baud.
     uint64_t silenceUs() const;
 };
@@ -40,11 +42,13 @@ class LineRunner {
     LineRunner(const LineRunner&) = delete;
     LineRunner& operator=(const LineRunner&) = delete;
 
+    // Both open calls throw std::invalid_argument for a baud rate outside
+    // rtu::StandardBaudRates, and std::system_error when the device fails.
+
     // Creates a pty pair and serves its master side; returns the path of the slave side, for
-    // the program under test to open. Throws std::system_error.
+    // the program under test to open.
     std::string openPty();
-    // Serves a serial device at the line's settings. Throws std::system_error, or
-    // std::invalid_argument for a baud rate the device layer does not offer.
+    // Serves a serial device at the line's settings.
     void openSerial(const std::string& path);
 
     void setTrace(Trace trace) { trace_ = std::move(trace); }
@@ -57,6 +61,7 @@ class LineRunner {
     void stop();
 
   private:
+    void checkBaud() const;
     void serve(const ReceivedFrame& frame);
     void send(const std::vector<uint8_t>& bytes, uint64_t startUs);
     void writeAll(const uint8_t* data, size_t length);

@@ -32,9 +32,6 @@ class RtuReceiver {
     bool hasFrame() const { return !frames_.empty(); }
     ReceivedFrame takeFrame();
 
-    // True when `bytes` form a complete request with a good CRC, bare or wrapped.
-    static bool isCompleteRequest(const uint8_t* bytes, size_t length);
-
   private:
     void finish();
 
