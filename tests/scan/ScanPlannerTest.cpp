@@ -14,7 +14,7 @@
 #include <qarn/driver/Protocol_QARN.h>
 #include <qarn/driver/Tag_QARN.h>
 #include <qarn/protlib/ProtUtilsN.h>
-#include "ScanPlanner.h"
+#include <qarn/scan/ScanPlanner.h>
 
 namespace {
 

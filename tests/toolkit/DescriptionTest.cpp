@@ -1,9 +1,9 @@
-#include "Description.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <string>
+
+#include <qarn/toolkit/Description.h>
 
 namespace {
 

@@ -1,12 +1,11 @@
-#include "LineOptions.h"
-
 #include <gtest/gtest.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
 
-#include "Command.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
 
 using qarn::LineOptions;
 

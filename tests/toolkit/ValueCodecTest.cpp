@@ -1,5 +1,3 @@
-#include "ValueCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include <qarn/protlib/ProtUtilsN.h>
+#include <qarn/toolkit/ValueCodec.h>
 
 using Bytes = std::vector<uint8_t>;
 
@@ -135,20 +134,4 @@ TEST(ValueCodec, PrintedFormsAsPeopleReadThem) {
         EXPECT_EQ(qarn::toText(decode(c.type, c.bytes), false), c.plain) << c.type;
         EXPECT_EQ(qarn::toText(decode(c.type, c.bytes), true), c.hex) << c.type;
     }
-}
-
-TEST(ValueCodec, JsonKeepsNumbersNumbersAndShowsHexOnlyForIntegers) {
-    const auto json = [](const char* type, const Bytes& b) {
-        return toJson(decode(type, b)).dump();
-    };
-    const auto hex = [](const char* type, const Bytes& b) {
-        return hexJson(decode(type, b)).dump();
-    };
-    EXPECT_EQ(json("short", bytesOf<int16_t>({-2})), "-2");
-    EXPECT_EQ(hex("short", bytesOf<int16_t>({-2})), "\"0xFFFE\"");
-    EXPECT_EQ(json("boolean-4", {1, 0, 0, 1}), "[true,false,false,true]");
-    EXPECT_EQ(json("float-2", bytesOf<float>({1.5F, INFINITY})), "[1.5,null]");
-    EXPECT_EQ(hex("float-2", bytesOf<float>({1.5F, 2.0F})), "null");
-    EXPECT_EQ(json("binary-3", {1, 2, 3}), "\"010203\"");
-    EXPECT_EQ(hex("unsignedShort-2", bytesOf<uint16_t>({1, 2})), "[\"0x0001\",\"0x0002\"]");
 }

@@ -1,36 +1,10 @@
 #include "Command.h"
+#include <qarn/toolkit/Errors.h>
 
-#include <algorithm>
-#include <cstring>
-
-#include "LineOptions.h"
-#include "Session.h"
+#include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/Session.h>
 
 namespace qarn {
-
-namespace {
-
-std::vector<CommandMaker>& registry() {
-    static std::vector<CommandMaker> makers;
-    return makers;
-}
-
-}  // namespace
-
-bool registerCommand(CommandMaker maker) {
-    registry().push_back(maker);
-    return true;
-}
-
-std::vector<std::unique_ptr<Command>> makeCommands() {
-    std::vector<std::unique_ptr<Command>> commands;
-    for (CommandMaker maker : registry()) {
-        commands.push_back(maker());
-    }
-    std::sort(commands.begin(), commands.end(),
-              [](const auto& a, const auto& b) { return std::strcmp(a->name(), b->name()) < 0; });
-    return commands;
-}
 
 CommandContext::CommandContext(const LineOptions& options) : options_(options) {}
 

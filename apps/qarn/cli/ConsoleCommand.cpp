@@ -11,9 +11,10 @@
 #include <vector>
 
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "LineOptions.h"
-#include "Session.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/Session.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -136,6 +137,8 @@ class ConsoleCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(ConsoleCommand)
+std::unique_ptr<Command> makeConsoleCommand() {
+    return std::make_unique<ConsoleCommand>();
+}
 
 }  // namespace qarn

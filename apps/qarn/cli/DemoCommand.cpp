@@ -15,18 +15,20 @@
 #include <thread>
 #include <vector>
 
+#include <qarn/demo/DemoTags.h>
 #include <qarn/host/IProtocol.h>
+#include <qarn/output/PollFormats.h>
+#include <qarn/scan/Poller.h>
+#include <qarn/scan/TagList.h>
 #include <qarn/sim/LineRunner.h>
 #include <qarn/sim/Profile.h>
 #include <qarn/sim/SlaveEngine.h>
-#include "Command.h"
-#include "DemoTags.h"
-#include "LineOptions.h"
-#include "Poller.h"
-#include "Session.h"
-#include "TagList.h"
-#include "TagValue.h"
-#include "ValueCodec.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/TagValue.h>
+#include <qarn/toolkit/ValueCodec.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -187,15 +189,12 @@ class DemoCommand final : public Command {
         if (!options.timeout) {
             options.timeout = DemoTimeoutMs;
         }
-        const bool terminal = stdoutIsTerminal();
         PollSettings settings;
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
-        settings.format = pollFormat(format_, terminal);
-        settings.live = terminal && settings.format == PollFormat::Table;
-        settings.width = terminal ? terminalWidth() : 0;
+        const PollDisplay display = pollDisplay(format_);
         // The story goes beside the data when the data is for a program.
-        std::ostream& say = settings.format == PollFormat::Table ? std::cout : std::cerr;
+        std::ostream& say = display.format == PollFormat::Table ? std::cout : std::cerr;
 
         std::istringstream listText(DemoTagList);
         const std::vector<TagSpec> tags = parseTagList(listText, "demo.tags");
@@ -236,8 +235,10 @@ class DemoCommand final : public Command {
                 << " requests a cycle\n";
             say.flush();
             {
+                const std::unique_ptr<PollOutput> output =
+                    makePollOutput(display, std::cout, poller.tags());
                 const StopOnSignal stopper;
-                poller.run(settings, std::cout);
+                poller.run(settings, *output);
             }
             for (const DemoWrite& w : DemoWrites) {
                 readBack = writeAndReadBack(session, protocol, w, say) && readBack;
@@ -287,6 +288,8 @@ class DemoCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(DemoCommand)
+std::unique_ptr<Command> makeDemoCommand() {
+    return std::make_unique<DemoCommand>();
+}
 
 }  // namespace qarn

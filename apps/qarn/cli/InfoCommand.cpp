@@ -5,8 +5,9 @@
 
 #include <qarn/host/IProtModule.h>
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "Session.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -40,6 +41,8 @@ class InfoCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(InfoCommand)
+std::unique_ptr<Command> makeInfoCommand() {
+    return std::make_unique<InfoCommand>();
+}
 
 }  // namespace qarn

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "Command.h"
-#include "Poller.h"
-#include "Session.h"
-#include "TagList.h"
+#include <qarn/output/PollFormats.h>
+#include <qarn/scan/Poller.h>
+#include <qarn/scan/TagList.h>
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -61,19 +63,18 @@ class PollCommand final : public Command {
             printPlan(poller);
             return ExitOk;
         }
-        const bool terminal = stdoutIsTerminal();
         PollSettings settings;
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
-        settings.format = pollFormat(format_, terminal);
-        settings.live = terminal && settings.format == PollFormat::Table;
-        settings.width = terminal ? terminalWidth() : 0;
+        const PollDisplay display = pollDisplay(format_);
+        const std::unique_ptr<PollOutput> output =
+            makePollOutput(display, std::cout, poller.tags());
         CycleSummary last;
         {
             const StopOnSignal stopper;
-            last = poller.run(settings, std::cout);
+            last = poller.run(settings, *output);
         }
-        if (settings.format != PollFormat::Table && last.complete) {
+        if (display.format != PollFormat::Table && last.complete) {
             std::cerr << "qarn poll: last cycle: " << summaryText(last) << "\n";
         }
         return last.complete && last.failedTags == 0 ? ExitOk : ExitFailure;
@@ -105,6 +106,8 @@ class PollCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(PollCommand)
+std::unique_ptr<Command> makePollCommand() {
+    return std::make_unique<PollCommand>();
+}
 
 }  // namespace qarn

@@ -5,10 +5,11 @@
 #include <vector>
 
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "Session.h"
-#include "TagValue.h"
-#include "ValueCodec.h"
+#include <qarn/output/ReadOutput.h>
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/TagValue.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -31,13 +32,14 @@ class ReadCommand final : public Command {
     }
 
     int run(CommandContext& context) override {
+        const ReadFormat format = readFormat(format_);
         Session& session = context.session();
         IProtocol& p = session.started();
         std::vector<TagReading> results;
         for (const std::string& tag : tags_) {
             results.push_back(readTag(session, p, tag));
         }
-        print(results);
+        printReadings(results, format, hex_, std::cout, std::cerr);
         for (const TagReading& r : results) {
             if (!r.ok) {
                 return ExitFailure;
@@ -47,47 +49,6 @@ class ReadCommand final : public Command {
     }
 
   private:
-    void print(const std::vector<TagReading>& results) const {
-        if (format_ == "json") {
-            nlohmann::json list = nlohmann::json::array();
-            for (const TagReading& r : results) {
-                nlohmann::json item{{"tag", r.tag}};
-                if (r.ok) {
-                    item["type"] = r.type;
-                    item["value"] = toJson(r.value);
-                    if (hex_ && !hexJson(r.value).is_null()) {
-                        item["hex"] = hexJson(r.value);
-                    }
-                } else {
-                    item["error"] = {{"code", r.code}, {"text", r.text}};
-                }
-                list.push_back(item);
-            }
-            // Strings read from a device need not be valid UTF-8.
-            std::cout << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-            return;
-        }
-        if (format_ == "csv") {
-            std::cout << "tag,type,value" << (hex_ ? ",hex" : "") << ",error\n";
-            for (const TagReading& r : results) {
-                std::cout << csvField(r.tag) << "," << r.type << ","
-                          << csvField(r.ok ? toText(r.value, false) : "");
-                if (hex_) {
-                    std::cout << "," << csvField(r.ok ? hexText(r.value) : "");
-                }
-                std::cout << "," << csvField(r.ok ? "" : r.message()) << "\n";
-            }
-            return;
-        }
-        for (const TagReading& r : results) {
-            if (r.ok) {
-                std::cout << r.tag << " = " << toText(r.value, hex_) << "\n";
-            } else {
-                std::cerr << "qarn: " << r.tag << ": " << r.message() << "\n";
-            }
-        }
-    }
-
     std::vector<std::string> tags_;
     std::string format_ = "text";
     bool hex_ = false;
@@ -95,6 +56,8 @@ class ReadCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(ReadCommand)
+std::unique_ptr<Command> makeReadCommand() {
+    return std::make_unique<ReadCommand>();
+}
 
 }  // namespace qarn

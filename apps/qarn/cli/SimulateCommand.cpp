@@ -20,8 +20,9 @@
 #include <qarn/sim/Profile.h>
 #include <qarn/sim/SlaveEngine.h>
 #include <qarn/sim/SlaveFrames.h>
-#include "Command.h"
-#include "LineOptions.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -321,6 +322,8 @@ class SimulateCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(SimulateCommand)
+std::unique_ptr<Command> makeSimulateCommand() {
+    return std::make_unique<SimulateCommand>();
+}
 
 }  // namespace qarn

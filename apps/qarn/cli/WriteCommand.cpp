@@ -6,10 +6,11 @@
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
-#include "Command.h"
-#include "Session.h"
-#include "TagValue.h"
-#include "ValueCodec.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/TagValue.h>
+#include <qarn/toolkit/ValueCodec.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -55,6 +56,8 @@ class WriteCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(WriteCommand)
+std::unique_ptr<Command> makeWriteCommand() {
+    return std::make_unique<WriteCommand>();
+}
 
 }  // namespace qarn

@@ -4,9 +4,10 @@
 #include <iostream>
 
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "Description.h"
-#include "Session.h"
+#include <qarn/toolkit/Description.h>
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include "Commands.h"
 
 namespace qarn {
 
@@ -35,6 +36,8 @@ class XmlCommand final : public Command {
 
 }  // namespace
 
-QARN_REGISTER_COMMAND(XmlCommand)
+std::unique_ptr<Command> makeXmlCommand() {
+    return std::make_unique<XmlCommand>();
+}
 
 }  // namespace qarn

@@ -5,8 +5,9 @@
 #include <iostream>
 #include <map>
 
-#include "Command.h"
-#include "LineOptions.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
+#include "Commands.h"
 
 int main(int argc, char** argv) {
     using namespace qarn;

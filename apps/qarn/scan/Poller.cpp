@@ -1,15 +1,13 @@
-#include "Poller.h"
+#include <qarn/scan/Poller.h>
 
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
 
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "Session.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
 
 namespace qarn {
 
@@ -79,7 +77,7 @@ Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>
     ScanHooks hooks;
     hooks.beforeRead = [&session] { session.clearPortError(); };
     hooks.errorText = [&session] { return session.lastErrorText(); };
-    hooks.stopRequested = [] { return stopFlag.load(); };
+    hooks.stopRequested = StopOnSignal::stopRequested;
     scan_ = std::make_unique<Scan>(*planned, std::move(tags), std::move(hooks));
 }
 
@@ -89,16 +87,14 @@ Poller::~Poller() {
     handles_.clear();
 }
 
-CycleSummary Poller::run(const PollSettings& settings, std::ostream& out) {
-    const std::unique_ptr<PollOutput> output =
-        makePollOutput(settings.format, out, polled_, settings.live, settings.width);
+CycleSummary Poller::run(const PollSettings& settings, PollOutput& output) {
     CycleSummary last;
     auto next = std::chrono::steady_clock::now();
     for (unsigned long n = 1; settings.count == 0 || n <= settings.count; ++n) {
         if (n > 1) {
             sleepUntil(next);
         }
-        if (stopFlag) {
+        if (StopOnSignal::stopRequested()) {
             break;
         }
         next += settings.interval;
@@ -107,24 +103,12 @@ CycleSummary Poller::run(const PollSettings& settings, std::ostream& out) {
         if (!summary.complete) {
             break;
         }
-        output->cycle(info, scan_->results(), summary);
+        output.cycle(info, scan_->results(), summary);
         last = summary;
         // A cycle longer than the interval starts the next one at once, not a burst of them.
         next = std::max(next, std::chrono::steady_clock::now());
     }
     return last;
-}
-
-int terminalWidth() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
-        return 0;
-    }
-    return size.ws_col;
-}
-
-bool stdoutIsTerminal() {
-    return isatty(STDOUT_FILENO) != 0;
 }
 
 }  // namespace qarn

@@ -1,4 +1,4 @@
-#include "Scan.h"
+#include <qarn/scan/Scan.h>
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ScanPlanner.h"
+#include <qarn/scan/ScanPlanner.h>
 
 #include <algorithm>
 #include <cctype>

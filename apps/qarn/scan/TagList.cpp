@@ -1,10 +1,10 @@
-#include "TagList.h"
+#include <qarn/scan/TagList.h>
 
 #include <cctype>
 #include <fstream>
 #include <map>
 
-#include "Command.h"
+#include <qarn/toolkit/Errors.h>
 
 namespace qarn {
 

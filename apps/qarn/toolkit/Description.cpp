@@ -1,4 +1,4 @@
-#include "Description.h"
+#include <qarn/toolkit/Description.h>
 
 #include <zlib.h>
 

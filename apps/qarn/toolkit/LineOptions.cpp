@@ -1,4 +1,4 @@
-#include "LineOptions.h"
+#include <qarn/toolkit/LineOptions.h>
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Command.h"
+#include <qarn/toolkit/Errors.h>
 
 namespace qarn {
 

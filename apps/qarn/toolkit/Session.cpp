@@ -1,4 +1,4 @@
-#include "Session.h"
+#include <qarn/toolkit/Session.h>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <iostream>
 
 #include <qarn/host/IProtocol.h>
-#include "Command.h"
-#include "LineOptions.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
 
 namespace qarn {
 

@@ -1,11 +1,11 @@
-#include "TagValue.h"
+#include <qarn/toolkit/TagValue.h>
 
 #include <vector>
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
-#include "Command.h"
-#include "Session.h"
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
 
 namespace qarn {
 

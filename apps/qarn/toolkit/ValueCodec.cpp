@@ -1,4 +1,4 @@
-#include "ValueCodec.h"
+#include <qarn/toolkit/ValueCodec.h>
 
 #include <algorithm>
 #include <cctype>
@@ -234,21 +234,6 @@ std::string elementText(const Element& e) {
     return std::string();
 }
 
-std::string elementHex(const Element& e) {
-    static const char digits[] = "0123456789ABCDEF";
-    const uint64_t pattern =
-        (e.kind == Element::Signed ? static_cast<uint64_t>(e.i) : e.u) & maskOf(e.bytes);
-    std::string out = "0x";
-    for (int nibble = 2 * e.bytes - 1; nibble >= 0; --nibble) {
-        out += digits[(pattern >> (4 * nibble)) & 0x0F];
-    }
-    return out;
-}
-
-bool isInteger(const Element& e) {
-    return e.kind == Element::Signed || e.kind == Element::Unsigned;
-}
-
 std::string trim(const std::string& s) {
     const size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) {
@@ -445,6 +430,16 @@ bool parseHex(const std::string& text, size_t bytes, const std::string& name,
 
 }  // namespace
 
+std::string Element::hex() const {
+    static const char digits[] = "0123456789ABCDEF";
+    const uint64_t pattern = (kind == Signed ? static_cast<uint64_t>(i) : u) & maskOf(bytes);
+    std::string out = "0x";
+    for (int nibble = 2 * bytes - 1; nibble >= 0; --nibble) {
+        out += digits[(pattern >> (4 * nibble)) & 0x0F];
+    }
+    return out;
+}
+
 size_t hostValueSize(const ValueType& type) {
     return static_cast<size_t>(std::max(type.length, 0));
 }
@@ -522,51 +517,12 @@ std::string toText(const DecodedValue& value, bool hex) {
 std::string hexText(const DecodedValue& value) {
     std::string text;
     for (size_t i = 0; i < value.items.size(); ++i) {
-        if (!isInteger(value.items[i])) {
+        if (!value.items[i].isInteger()) {
             return std::string();
         }
-        text += (i != 0 ? "," : "") + elementHex(value.items[i]);
+        text += (i != 0 ? "," : "") + value.items[i].hex();
     }
     return text;
-}
-
-nlohmann::json toJson(const DecodedValue& value) {
-    if (value.shape == DecodedValue::Shape::Text || value.shape == DecodedValue::Shape::Binary) {
-        return value.text;
-    }
-    nlohmann::json list = nlohmann::json::array();
-    for (const Element& e : value.items) {
-        switch (e.kind) {
-            case Element::Bool:
-                list.push_back(e.u != 0);
-                break;
-            case Element::Signed:
-                list.push_back(e.i);
-                break;
-            case Element::Unsigned:
-                list.push_back(e.u);
-                break;
-            case Element::Real:
-                // JSON has no NaN or infinity.
-                list.push_back(std::isfinite(e.d) ? nlohmann::json(e.d) : nlohmann::json());
-                break;
-        }
-    }
-    if (value.shape == DecodedValue::Shape::Scalar) {
-        return list.empty() ? nlohmann::json() : list[0];
-    }
-    return list;
-}
-
-nlohmann::json hexJson(const DecodedValue& value) {
-    if (value.items.empty() || !isInteger(value.items[0])) {
-        return nlohmann::json();
-    }
-    nlohmann::json list = nlohmann::json::array();
-    for (const Element& e : value.items) {
-        list.push_back(elementHex(e));
-    }
-    return value.shape == DecodedValue::Shape::Scalar ? list[0] : list;
 }
 
 bool encodeValue(const ValueType& type, const std::string& text, std::vector<uint8_t>& out,
@@ -609,20 +565,6 @@ bool encodeValue(const ValueType& type, const std::string& text, std::vector<uin
         }
     }
     return false;
-}
-
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (const char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace qarn

@@ -6,13 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <ostream>
 #include <vector>
 
-#include "PollOutput.h"
-#include "Scan.h"
-#include "TagList.h"
-#include "TagValue.h"
+#include <qarn/scan/PollOutput.h>
+#include <qarn/scan/Scan.h>
+#include <qarn/scan/TagList.h>
+#include <qarn/toolkit/TagValue.h>
 
 class IProtocol;
 
@@ -39,9 +38,6 @@ class StopOnSignal {
 struct PollSettings {
     unsigned long count = 0;                   // cycles; 0 until stopped
     std::chrono::milliseconds interval{1000};  // from the start of one cycle to the next
-    PollFormat format = PollFormat::Table;
-    bool live = false;  // redraw the table in place
-    int width = 0;      // terminal columns, 0 for no limit
 };
 
 class Poller {
@@ -56,18 +52,15 @@ class Poller {
     const Scan& scan() const { return *scan_; }
     const std::vector<PolledTag>& tags() const { return polled_; }
 
-    // Polls until `settings.count` cycles are done or StopOnSignal::stopRequested(). Returns the
-    // summary of the last complete cycle (complete false when none completed).
-    CycleSummary run(const PollSettings& settings, std::ostream& out);
+    // Polls until `settings.count` cycles are done or StopOnSignal::stopRequested(), handing
+    // each complete cycle to `output`. Returns the summary of the last complete cycle (complete
+    // false when none completed).
+    CycleSummary run(const PollSettings& settings, PollOutput& output);
 
   private:
     std::vector<std::unique_ptr<TagHandle>> handles_;
     std::vector<PolledTag> polled_;
     std::unique_ptr<Scan> scan_;
 };
-
-// The columns of the terminal on standard output; 0 when it is none.
-int terminalWidth();
-bool stdoutIsTerminal();
 
 }  // namespace qarn

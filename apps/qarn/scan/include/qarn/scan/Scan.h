@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ScanPlanner.h"
+#include <qarn/scan/ScanPlanner.h>
 
 class IProtocol4;
 class ITag;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ValueCodec.h"
+#include <qarn/toolkit/ValueCodec.h>
 
 class IProtocol;
 class ITag;

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include <qarn/host/HostTypes.h>
 
 namespace qarn {
@@ -34,6 +32,10 @@ struct Element {
     uint64_t u = 0;  // Bool and Unsigned
     double d = 0;
     int bytes = 0;  // width, for hex and for the shortest float form
+
+    bool isInteger() const { return kind == Signed || kind == Unsigned; }
+    // The bit pattern of an integer in hex, all digits of its width: "0x00FF".
+    std::string hex() const;
 };
 
 struct DecodedValue {
@@ -52,11 +54,6 @@ DecodedValue decodeValue(const ValueType& type, const uint8_t* value, size_t siz
 std::string toText(const DecodedValue& value, bool hex);
 // The integers in hex as a comma list ("0x1234,0x0001"); empty for other values.
 std::string hexText(const DecodedValue& value);
-// A CSV field, quoted when it holds a comma, a quote or a line break.
-std::string csvField(const std::string& text);
-// JSON form: numbers, booleans, strings, lists; with `hex`, integers as hex strings in "hex".
-nlohmann::json toJson(const DecodedValue& value);
-nlohmann::json hexJson(const DecodedValue& value);
 
 // Parses `text` into the host value of a tag of this type; false with a message for a value
 // that does not fit (nothing of `out` is then to be used).
