@@ -26,6 +26,7 @@
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/StopOnSignal.h>
 #include <qarn/toolkit/TagValue.h>
 #include <qarn/toolkit/ValueCodec.h>
 #include "Commands.h"

@@ -11,6 +11,7 @@
 #include <qarn/scan/TagList.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/StopOnSignal.h>
 #include "Commands.h"
 
 namespace qarn {

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -22,20 +21,12 @@
 #include <qarn/sim/SlaveFrames.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/StopOnSignal.h>
 #include "Commands.h"
 
 namespace qarn {
 
 namespace {
-
-// The simulation running now, for the signal handler; stop() is async-signal-safe.
-std::atomic<sim::LineRunner*> activeRunner{nullptr};
-
-extern "C" void stopOnSignal(int) {
-    if (sim::LineRunner* runner = activeRunner.load()) {
-        runner->stop();
-    }
-}
 
 // Shared options that configure the master and mean nothing to the simulated slaves.
 const char* const MasterOnlyOptions[] = {
@@ -55,32 +46,10 @@ const FaultOption FaultOptions[] = {
     {"delay", sim::Fault::Delay, "answer --delay-ms late"},
 };
 
-// Routes SIGINT, SIGTERM and SIGHUP to the runner's stop() while it lives.
-class SignalStop {
-  public:
-    explicit SignalStop(sim::LineRunner& runner) {
-        activeRunner = &runner;
-        struct sigaction action {};
-        action.sa_handler = stopOnSignal;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < SignalCount; ++i) {
-            sigaction(Signals[i], &action, &previous_[i]);
-        }
-    }
-    ~SignalStop() {
-        for (size_t i = 0; i < SignalCount; ++i) {
-            sigaction(Signals[i], &previous_[i], nullptr);
-        }
-        activeRunner = nullptr;
-    }
-    SignalStop(const SignalStop&) = delete;
-    SignalStop& operator=(const SignalStop&) = delete;
-
-  private:
-    static constexpr size_t SignalCount = 3;
-    static constexpr int Signals[SignalCount] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction previous_[SignalCount] {};
-};
+// Makes the simulation end; runs inside a signal handler, which LineRunner::stop() allows.
+void stopRunner(void* runner) {
+    static_cast<sim::LineRunner*>(runner)->stop();
+}
 
 sim::Parity parityOf(std::string text) {
     for (char& c : text) {
@@ -233,7 +202,7 @@ class SimulateCommand final : public Command {
                   << std::endl;
 
         {
-            const SignalStop stopper(runner);
+            const StopOnSignal stopper({SIGINT, SIGTERM, SIGHUP}, stopRunner, &runner);
             runner.run();
         }
         if (traceOut != nullptr && traceOut != stderr) {

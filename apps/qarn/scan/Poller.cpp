@@ -1,31 +1,21 @@
 #include <qarn/scan/Poller.h>
 
-#include <signal.h>
-
 #include <algorithm>
 #include <thread>
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/StopOnSignal.h>
 
 namespace qarn {
 
 namespace {
 
-std::atomic<bool> stopFlag{false};
-
-extern "C" void raiseStopFlag(int) {
-    stopFlag = true;
-}
-
-constexpr int StopSignals[] = {SIGINT, SIGTERM};
-constexpr size_t StopSignalCount = sizeof StopSignals / sizeof StopSignals[0];
-
 // Sleeps until `until`, in short steps so that a stop request is seen soon.
 void sleepUntil(std::chrono::steady_clock::time_point until) {
     constexpr auto step = std::chrono::milliseconds(20);
-    for (auto now = std::chrono::steady_clock::now(); now < until && !stopFlag;
+    for (auto now = std::chrono::steady_clock::now(); now < until && !StopOnSignal::stopRequested();
          now = std::chrono::steady_clock::now()) {
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(until - now, step));
@@ -33,30 +23,6 @@ void sleepUntil(std::chrono::steady_clock::time_point until) {
 }
 
 }  // namespace
-
-struct StopOnSignal::Saved {
-    struct sigaction previous[StopSignalCount];
-};
-
-StopOnSignal::StopOnSignal() : saved_(std::make_unique<Saved>()) {
-    stopFlag = false;
-    struct sigaction action {};
-    action.sa_handler = raiseStopFlag;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < StopSignalCount; ++i) {
-        sigaction(StopSignals[i], &action, &saved_->previous[i]);
-    }
-}
-
-StopOnSignal::~StopOnSignal() {
-    for (size_t i = 0; i < StopSignalCount; ++i) {
-        sigaction(StopSignals[i], &saved_->previous[i], nullptr);
-    }
-}
-
-bool StopOnSignal::stopRequested() {
-    return stopFlag;
-}
 
 Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs) {
     std::vector<const ITag*> tags;

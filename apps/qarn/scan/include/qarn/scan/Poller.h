@@ -3,7 +3,6 @@
 // protocol, one planned scan over them, cycles at a fixed interval until a count is reached or
 // a signal asks to stop, each cycle handed to an output.
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -18,22 +17,6 @@ class IProtocol;
 namespace qarn {
 
 class Session;
-
-// While it lives, SIGINT and SIGTERM only raise stopRequested(); the previous handlers come back
-// afterwards. One at a time.
-class StopOnSignal {
-  public:
-    StopOnSignal();
-    ~StopOnSignal();
-    StopOnSignal(const StopOnSignal&) = delete;
-    StopOnSignal& operator=(const StopOnSignal&) = delete;
-
-    static bool stopRequested();
-
-  private:
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
-};
 
 struct PollSettings {
     unsigned long count = 0;                   // cycles; 0 until stopped
