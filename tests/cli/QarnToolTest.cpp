@@ -178,6 +178,8 @@ TEST_F(QarnTool, UsageErrorsExitWith2AndSendNothing) {
         {"simulate", "--slave", "1:generic"},  // neither --pty nor --serial
         {"simulate", "--pty", "--slave", "1:nosuchmodel"},
         {"simulate", "--pty", "--slave", "1:generic", "--slave", "1:EM24"},
+        {"simulate", "--pty", "--slave", "1:generic", "--baud", "460800"},
+        {"simulate", "--pty", "--slave", "1:generic", "--parity", "space"},
     };
     for (const auto& args : cases) {
         const ToolResult r = runTool(args);

@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cctype>
 #include <exception>
 #include <iostream>
 #include <sstream>
@@ -30,6 +28,7 @@
 #include <qarn/toolkit/TagValue.h>
 #include <qarn/toolkit/ValueCodec.h>
 #include "Commands.h"
+#include "SimLine.h"
 
 namespace qarn {
 
@@ -53,22 +52,6 @@ const DemoWrite DemoWrites[] = {
 constexpr int DemoBaud = 38400;
 // The simulator answers at once; a short time-out keeps a broken setup from hanging the demo.
 constexpr int DemoTimeoutMs = 500;
-
-sim::Parity simParity(const std::string& name) {
-    std::string p = name;
-    std::transform(p.begin(), p.end(), p.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (p == "none") {
-        return sim::Parity::None;
-    }
-    if (p == "odd") {
-        return sim::Parity::Odd;
-    }
-    if (p == "mark") {
-        return sim::Parity::Mark;
-    }
-    return sim::Parity::Even;
-}
 
 // The simulated line served from a thread for as long as this lives.
 class SimulatedLine {
@@ -181,15 +164,15 @@ class DemoCommand final : public Command {
             }
         }
         LineOptions options = context.options();
-        if (options.bits != 8) {
-            throw UsageError("Modbus RTU uses 8 data bits");
-        }
         if (app_->count("--baud") == 0) {
             options.baud = DemoBaud;
         }
         if (!options.timeout) {
             options.timeout = DemoTimeoutMs;
         }
+        // Paced bytes come from a thread that sleeps between them; on a busy machine it can
+        // sleep past the gap that ends a frame, so the demo paces only when asked to.
+        const sim::LineSettings lineSettings = simLineSettings(options, pace_);
         PollSettings settings;
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
@@ -200,13 +183,6 @@ class DemoCommand final : public Command {
         std::istringstream listText(DemoTagList);
         const std::vector<TagSpec> tags = parseTagList(listText, "demo.tags");
 
-        sim::LineSettings lineSettings;
-        lineSettings.baud = static_cast<uint32_t>(options.baud);
-        lineSettings.parity = simParity(options.parity);
-        lineSettings.stopBits = static_cast<uint32_t>(options.stopbits);
-        // Paced bytes come from a thread that sleeps between them; on a busy machine it can
-        // sleep past the gap that ends a frame, so the demo paces only when asked to.
-        lineSettings.pace = pace_;
         SimulatedLine line(seed_, lineSettings);
 
         options.device = line.path();

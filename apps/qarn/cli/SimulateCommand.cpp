@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <qarn/refhost/FrameTrace.h>
+#include <qarn/rtu/LineSettings.h>
 #include <qarn/sim/LineRunner.h>
 #include <qarn/sim/Profile.h>
 #include <qarn/sim/SlaveEngine.h>
@@ -23,6 +24,7 @@
 #include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/StopOnSignal.h>
 #include "Commands.h"
+#include "SimLine.h"
 
 namespace qarn {
 
@@ -49,25 +51,6 @@ const FaultOption FaultOptions[] = {
 // Makes the simulation end; runs inside a signal handler, which LineRunner::stop() allows.
 void stopRunner(void* runner) {
     static_cast<sim::LineRunner*>(runner)->stop();
-}
-
-sim::Parity parityOf(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (text == "none") {
-        return sim::Parity::None;
-    }
-    if (text == "even") {
-        return sim::Parity::Even;
-    }
-    if (text == "odd") {
-        return sim::Parity::Odd;
-    }
-    if (text == "mark") {
-        return sim::Parity::Mark;
-    }
-    throw UsageError("--parity must be none, even, odd or mark, not '" + text + "'");
 }
 
 class SimulateCommand final : public Command {
@@ -137,9 +120,7 @@ class SimulateCommand final : public Command {
                                  "not take it");
             }
         }
-        if (options.bits != 8) {
-            throw UsageError("Modbus RTU uses 8 data bits");
-        }
+        const sim::LineSettings line = simLineSettings(options, pace_);
         if (!options.device.empty() && !serial_.empty()) {
             throw UsageError("give the serial device once: --serial or --device");
         }
@@ -162,11 +143,6 @@ class SimulateCommand final : public Command {
         }
         engine.setFaults(faultConfig());
 
-        sim::LineSettings line;
-        line.baud = static_cast<uint32_t>(options.baud);
-        line.parity = parityOf(options.parity);
-        line.stopBits = static_cast<uint32_t>(options.stopbits);
-        line.pace = pace_;
         sim::LineRunner runner(engine, line);
         std::string where = serial;
         if (pty_) {
@@ -195,11 +171,11 @@ class SimulateCommand final : public Command {
             });
         }
 
-        static const char parityLetters[] = {'N', 'E', 'O', 'M'};
+        const char parityLetter = static_cast<char>(
+            std::toupper(rtu::parityName(static_cast<int>(lineParity(options)))[0]));
         std::cerr << "qarn simulate: " << devices << " on " << where << ", " << line.baud
-                  << " baud 8" << parityLetters[static_cast<int>(line.parity)] << line.stopBits
-                  << (line.pace ? ", paced" : "") << ", seed " << seed_ << "; Ctrl-C stops"
-                  << std::endl;
+                  << " baud 8" << parityLetter << line.stopBits << (line.pace ? ", paced" : "")
+                  << ", seed " << seed_ << "; Ctrl-C stops" << std::endl;
 
         {
             const StopOnSignal stopper({SIGINT, SIGTERM, SIGHUP}, stopRunner, &runner);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
 
@@ -10,7 +11,6 @@ namespace qarn {
 namespace {
 
 // What the protocol itself reports when a raw image does not convert.
-constexpr int ConversionErrorCode = -9;
 constexpr const char* ConversionErrorText = "read conversion error";
 
 }  // namespace
@@ -71,7 +71,7 @@ bool Scan::readGroup(const ScanGroup& group) {
             r.text.clear();
         } else {
             r.value.clear();
-            r.code = ConversionErrorCode;
+            r.code = ErrorCode::Conversion;
             r.text = ConversionErrorText;
         }
     }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <qarn/rtu/LineSettings.h>
 #include <qarn/toolkit/Errors.h>
 
 namespace qarn {
@@ -23,14 +24,6 @@ std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
-}
-
-std::string canonicalParity(const std::string& given) {
-    const std::string p = lower(given);
-    if (p == "none" || p == "even" || p == "odd" || p == "mark") {
-        return p;
-    }
-    throw UsageError("--parity must be none, even, odd or mark, not '" + given + "'");
 }
 
 std::string canonicalMode(const std::string& given) {
@@ -70,6 +63,14 @@ std::string absolutePath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
+std::string standardRates() {
+    std::string list;
+    for (const int rate : rtu::StandardBaudRates) {
+        list += (list.empty() ? "" : ", ") + std::to_string(rate);
+    }
+    return list;
+}
+
 }  // namespace
 
 void addLineOptions(CLI::App& app, LineOptions& o) {
@@ -85,8 +86,15 @@ void addLineOptions(CLI::App& app, LineOptions& o) {
 
     app.add_option("--device", o.device, "serial device, e.g. /dev/ttyUSB0 (becomes uart=PATH)")
         ->group(quick);
-    app.add_option("--baud", o.baud, "baud rate, 1200 to 230400")
-        ->check(CLI::PositiveNumber)
+    app.add_option("--baud", o.baud, "baud rate: " + standardRates())
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                // The text as given; one that is no number fails the conversion after this.
+                return rtu::isStandardBaud(std::atoi(text.c_str()))
+                           ? std::string()
+                           : "a baud rate must be one of " + standardRates() + ", not " + text;
+            },
+            "RATE"))
         ->capture_default_str()
         ->group(quick);
     app.add_option("--parity", o.parity, "none, even, odd or mark")
@@ -153,6 +161,14 @@ void finishLineOptions(const CLI::App& app, LineOptions& o) {
     }
 }
 
+rtu::Parity lineParity(const LineOptions& o) {
+    rtu::Parity parity = rtu::Parity::None;
+    if (!rtu::parseParity(o.parity, parity)) {
+        throw UsageError("--parity must be none, even, odd or mark, not '" + o.parity + "'");
+    }
+    return parity;
+}
+
 bool hasLine(const LineOptions& o) {
     return !o.config.empty() || !o.configFile.empty() || !o.device.empty();
 }
@@ -183,7 +199,8 @@ std::string configurationString(const LineOptions& o) {
     }
     std::string cfg = "CfgVer=1 uart=" + configValue(absolutePath(o.device)) +
                       " baudrate=" + std::to_string(o.baud) +
-                      " parity=" + canonicalParity(o.parity) + " bits=" + std::to_string(o.bits) +
+                      " parity=" + rtu::parityName(static_cast<int>(lineParity(o))) +
+                      " bits=" + std::to_string(o.bits) +
                       " stopbits=" + std::to_string(o.stopbits) + " mode=" + canonicalMode(o.mode) +
                       " defNodeId=" + std::to_string(o.node) + " model=" + configValue(o.model);
     if (o.timeout) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IProtocol.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
@@ -125,7 +126,7 @@ void Session::clearPortError() {
 }
 
 int Session::lastErrorCode() const {
-    return protocol_ != nullptr ? protocol_->GetLastError() : 0;
+    return protocol_ != nullptr ? protocol_->GetLastError() : ErrorCode::NoErrorYet;
 }
 
 std::string Session::lastErrorText() const {

@@ -10,6 +10,9 @@
 namespace CLI {
 class App;
 }
+namespace rtu {
+enum class Parity : int;
+}
 
 namespace qarn {
 
@@ -48,6 +51,8 @@ void addLineOptions(CLI::App& app, LineOptions& options);
 // After parsing `app`: records which quick options were given and normalises the trace option.
 void finishLineOptions(const CLI::App& app, LineOptions& options);
 
+// The quick form's parity. Throws UsageError when --parity names none of the four.
+rtu::Parity lineParity(const LineOptions& options);
 // True when the options configure a line (a configuration string or a device).
 bool hasLine(const LineOptions& options);
 // The configuration string for Config, built from the quick form or taken from --config or
