@@ -8,51 +8,14 @@
 #include <cstring>
 #include <limits>
 
+#include <qarn/host/DataTypes.h>
+
 namespace qarn {
 
 namespace {
 
-// The host's data types: name in data-type strings, item type, fixed length (0 for the kinds
-// that carry a count).
-struct TypeRow {
-    ICU_Type type;
-    const char* name;
-    ICU_Type item;
-    int length;
-};
-
-constexpr TypeRow Types[] = {
-    {ICU_BOOLEAN, "boolean", ICU_NONE, 1},
-    {ICU_BYTE, "byte", ICU_NONE, 1},
-    {ICU_SHORT, "short", ICU_NONE, 2},
-    {ICU_INT, "int", ICU_NONE, 4},
-    {ICU_UNSIGNED_BYTE, "unsignedByte", ICU_NONE, 1},
-    {ICU_UNSIGNED_SHORT, "unsignedShort", ICU_NONE, 2},
-    {ICU_UNSIGNED_INT, "unsignedInt", ICU_NONE, 4},
-    {ICU_FLOAT, "float", ICU_NONE, 4},
-    {ICU_DOUBLE, "double", ICU_NONE, 8},
-    {ICU_STRING, "string-", ICU_BYTE, 0},
-    {ICU_BINARY, "binary-", ICU_UNSIGNED_BYTE, 0},
-    {ICU_TIME, "time", ICU_NONE, 10},
-    {ICU_BOOLEAN_ARRAY, "boolean-", ICU_BOOLEAN, 0},
-    {ICU_BYTE_ARRAY, "byte-", ICU_BYTE, 0},
-    {ICU_SHORT_ARRAY, "short-", ICU_SHORT, 0},
-    {ICU_INT_ARRAY, "int-", ICU_INT, 0},
-    {ICU_UNSIGNED_BYTE_ARRAY, "unsignedByte-", ICU_UNSIGNED_BYTE, 0},
-    {ICU_UNSIGNED_SHORT_ARRAY, "unsignedShort-", ICU_UNSIGNED_SHORT, 0},
-    {ICU_UNSIGNED_INT_ARRAY, "unsignedInt-", ICU_UNSIGNED_INT, 0},
-    {ICU_FLOAT_ARRAY, "float-", ICU_FLOAT, 0},
-    {ICU_DOUBLE_ARRAY, "double-", ICU_DOUBLE, 0},
-    {ICU_TIME_ARRAY, "time-", ICU_TIME, 0},
-    {ICU_UINT64, "uint64", ICU_NONE, 8},
-    {ICU_INT64, "int64", ICU_NONE, 8},
-    {ICU_UINT64_ARRAY, "uint64-", ICU_UINT64, 0},
-    {ICU_INT64_ARRAY, "int64-", ICU_INT64, 0},
-    {ICU_OBJECT, "object", ICU_NONE, 0},
-};
-
-const TypeRow* row(ICU_Type t) {
-    for (const TypeRow& r : Types) {
+const HostDataType* row(ICU_Type t) {
+    for (const HostDataType& r : HostDataTypes) {
         if (r.type == t) {
             return &r;
         }
@@ -61,38 +24,40 @@ const TypeRow* row(ICU_Type t) {
 }
 
 const char* scalarName(ICU_Type t) {
-    const TypeRow* r = row(t);
+    const HostDataType* r = row(t);
     return r != nullptr ? r->name : "?";
 }
 
+// What the codec adds to the host's table: how the elements of each scalar type are read and
+// written. Types not listed here (time, object) are shown as hex digits.
+struct ScalarKind {
+    ICU_Type type;
+    Element::Kind kind;
+};
+constexpr ScalarKind ScalarKinds[] = {
+    {ICU_BOOLEAN, Element::Bool},
+    {ICU_BYTE, Element::Signed},
+    {ICU_SHORT, Element::Signed},
+    {ICU_INT, Element::Signed},
+    {ICU_INT64, Element::Signed},
+    {ICU_UNSIGNED_BYTE, Element::Unsigned},
+    {ICU_UNSIGNED_SHORT, Element::Unsigned},
+    {ICU_UNSIGNED_INT, Element::Unsigned},
+    {ICU_UINT64, Element::Unsigned},
+    {ICU_FLOAT, Element::Real},
+    {ICU_DOUBLE, Element::Real},
+};
+
 // Element kind and width of a scalar type; false for the kinds shown as hex.
 bool elementOf(ICU_Type t, Element::Kind& kind, int& bytes) {
-    switch (t) {
-        case ICU_BOOLEAN:
-            kind = Element::Bool;
-            bytes = 1;
+    for (const ScalarKind& k : ScalarKinds) {
+        if (k.type == t) {
+            kind = k.kind;
+            bytes = row(t)->length;
             return true;
-        case ICU_BYTE:
-        case ICU_SHORT:
-        case ICU_INT:
-        case ICU_INT64:
-            kind = Element::Signed;
-            break;
-        case ICU_UNSIGNED_BYTE:
-        case ICU_UNSIGNED_SHORT:
-        case ICU_UNSIGNED_INT:
-        case ICU_UINT64:
-            kind = Element::Unsigned;
-            break;
-        case ICU_FLOAT:
-        case ICU_DOUBLE:
-            kind = Element::Real;
-            break;
-        default:
-            return false;
+        }
     }
-    bytes = row(t)->length;
-    return true;
+    return false;
 }
 
 DecodedValue::Shape shapeOf(const ValueType& type) {
@@ -123,7 +88,7 @@ size_t elementCount(const ValueType& type) {
     if (type.itemType == ICU_BOOLEAN) {
         return static_cast<size_t>(std::max(type.length, 0));
     }
-    const TypeRow* r = row(type.itemType);
+    const HostDataType* r = row(type.itemType);
     return r != nullptr && r->length > 0
                ? static_cast<size_t>(std::max(type.length, 0)) / static_cast<size_t>(r->length)
                : 0;
@@ -445,7 +410,7 @@ size_t hostValueSize(const ValueType& type) {
 }
 
 std::string typeName(const ValueType& type) {
-    const TypeRow* r = row(type.type);
+    const HostDataType* r = row(type.type);
     if (r == nullptr) {
         return "type " + std::to_string(static_cast<int>(type.type));
     }
