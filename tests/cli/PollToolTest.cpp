@@ -40,13 +40,14 @@ const std::map<std::string, nlohmann::json> Values = {
     {"bit4", true},     {"override", 1},
     {"model", 24}};
 
-// Sorted by node, area and address, the scan reads: node 1 holding registers, input bits,
-// input registers, coils; node 2 holding registers: five requests on the line, each tag cut out
-// of its block. The node override is answered by the driver.
+// By node and byte offset, every area of node 1 starting at byte 0 and the longest tag there
+// first, the scan reads: node 1 input registers, holding registers, coils, input bits; node 2
+// holding registers: five requests on the line, each tag cut out of its block. The node
+// override is answered by the driver.
 constexpr int Requests = 5;
 const std::map<std::string, int> RequestOf = {
-    {"volts", 0},  {"signed", 0}, {"big", 0},   {"high", 0},  {"bit4", 0},     {"inputs", 1},
-    {"counts", 2}, {"nine", 2},   {"relay", 3}, {"model", 4}, {"override", -1}};
+    {"counts", 0}, {"nine", 0},  {"volts", 1},  {"signed", 1}, {"big", 1},      {"high", 1},
+    {"bit4", 1},   {"relay", 2}, {"inputs", 3}, {"model", 4},  {"override", -1}};
 
 class PollTool : public ::testing::Test {
   protected:

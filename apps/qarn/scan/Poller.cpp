@@ -1,9 +1,12 @@
 #include <qarn/scan/Poller.h>
 
 #include <algorithm>
+#include <cctype>
+#include <string>
 #include <thread>
 
 #include <qarn/host/IProtocol.h>
+#include <qarn/host/ITag.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/StopOnSignal.h>
@@ -11,6 +14,23 @@
 namespace qarn {
 
 namespace {
+
+// What the host's interfaces cannot tell: this driver answers the requests of its node areas,
+// NO (node override) and SL (slave address), from its own tables. The memory type is the second
+// field of the tag's address.
+bool answeredByDriver(const ITag& tag) {
+    const char* address = tag.GetVarName();
+    const std::string text = address != nullptr ? address : "";
+    const size_t first = text.find('?');
+    if (first == std::string::npos) {
+        return false;
+    }
+    std::string area = text.substr(first + 1, text.find('?', first + 1) - first - 1);
+    area.erase(std::remove_if(area.begin(), area.end(),
+                              [](unsigned char c) { return std::isspace(c) != 0; }),
+               area.end());
+    return area == "NO" || area == "SL";
+}
 
 // Sleeps until `until`, in short steps so that a stop request is seen soon.
 void sleepUntil(std::chrono::steady_clock::time_point until) {
@@ -44,6 +64,7 @@ Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>
     hooks.beforeRead = [&session] { session.clearPortError(); };
     hooks.errorText = [&session] { return session.lastErrorText(); };
     hooks.stopRequested = StopOnSignal::stopRequested;
+    hooks.answeredLocally = answeredByDriver;
     scan_ = std::make_unique<Scan>(*planned, std::move(tags), std::move(hooks));
 }
 

@@ -20,7 +20,13 @@ Scan::Scan(IProtocol4& protocol, std::vector<const ITag*> tags, ScanHooks hooks)
       tags_(std::move(tags)),
       hooks_(std::move(hooks)),
       plan_(planScan(protocol_, tags_)),
-      results_(tags_.size()) {}
+      results_(tags_.size()) {
+    if (hooks_.answeredLocally) {
+        for (ScanGroup& group : plan_) {
+            group.onLine = !hooks_.answeredLocally(*tags_[group.tags.front()]);
+        }
+    }
+}
 
 size_t Scan::lineRequests() const {
     return static_cast<size_t>(

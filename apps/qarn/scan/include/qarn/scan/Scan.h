@@ -25,6 +25,10 @@ struct ScanHooks {
     std::function<std::string()> errorText;
     // Polled between requests; true abandons the cycle.
     std::function<bool()> stopRequested;
+    // Whether the plug-in answers this tag's requests from its own tables, without the line.
+    // The host's interfaces do not tell; only the request counts depend on it. Empty hook:
+    // every request goes on the line.
+    std::function<bool(const ITag& tag)> answeredLocally;
 };
 
 struct TagResult {
