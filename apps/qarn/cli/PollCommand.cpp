@@ -1,0 +1,114 @@
+// qarn poll TAG... : reads a set of tags over and over, merging neighbouring tags into one
+// request as a host does, and shows them as a live table or logs them as CSV or JSON lines.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <qarn/output/PollFormats.h>
+#include <qarn/scan/Poller.h>
+#include <qarn/scan/TagList.h>
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/Session.h>
+#include <qarn/toolkit/StopOnSignal.h>
+#include "Commands.h"
+
+namespace qarn {
+
+namespace {
+
+class PollCommand final : public Command {
+  public:
+    const char* name() const override { return "poll"; }
+    const char* summary() const override {
+        return "read tags cyclically, neighbours merged into block requests";
+    }
+
+    void define(CLI::App& app) override {
+        app.add_option("TAG", arguments_,
+                       "tag address NODE?MEMTYPE?ADDRESS[.SUB]?TYPE, or NAME=ADDRESS");
+        app.add_option("--tags", tagFile_,
+                       "file of tags, one a line: NAME ADDRESS ('#' starts a comment)");
+        app.add_option("--interval", intervalMs_, "ms from the start of one cycle to the next")
+            ->check(CLI::NonNegativeNumber)
+            ->capture_default_str();
+        app.add_option("--count", count_, "cycles to poll; 0 polls until Ctrl-C")
+            ->check(CLI::NonNegativeNumber)
+            ->capture_default_str();
+        app.add_option("--format", format_,
+                       "table (redrawn in place on a terminal), csv or jsonl (time-stamped "
+                       "lines for logs); auto: table on a terminal, else csv")
+            ->check(CLI::IsMember({"auto", "table", "csv", "jsonl"}))
+            ->capture_default_str();
+        app.add_flag("--plan", showPlan_, "print the requests the tags are read with, then exit");
+        app.footer(
+            "Exit status: 0 when every tag of the last cycle was read; 1 when one failed, no "
+            "cycle was completed or the line could not be set up; 2 for bad usage.");
+    }
+
+    int run(CommandContext& context) override {
+        std::vector<TagSpec> specs;
+        if (!tagFile_.empty()) {
+            specs = readTagList(tagFile_);
+        }
+        for (size_t i = 0; i < arguments_.size(); ++i) {
+            specs.push_back(parseTagArgument(arguments_[i], static_cast<int>(i) + 1));
+        }
+        checkTagNames(specs);
+
+        Session& session = context.session();
+        // Planning needs the tags only; the line is opened to poll.
+        Poller poller(session, showPlan_ ? session.configured() : session.started(), specs);
+        if (showPlan_) {
+            printPlan(poller);
+            return ExitOk;
+        }
+        PollSettings settings;
+        settings.count = count_;
+        settings.interval = std::chrono::milliseconds(intervalMs_);
+        const PollDisplay display = pollDisplay(format_);
+        const std::unique_ptr<PollOutput> output =
+            makePollOutput(display, std::cout, poller.tags());
+        CycleSummary last;
+        {
+            const StopOnSignal stopper;
+            last = poller.run(settings, *output);
+        }
+        if (display.format != PollFormat::Table && last.complete) {
+            std::cerr << "qarn poll: last cycle: " << summaryText(last) << "\n";
+        }
+        return last.complete && last.failedTags == 0 ? ExitOk : ExitFailure;
+    }
+
+  private:
+    static void printPlan(const Poller& poller) {
+        const std::vector<ScanGroup>& plan = poller.scan().plan();
+        std::cout << poller.tags().size() << " tags in " << plan.size() << " reads ("
+                  << poller.scan().lineRequests() << " on the line):\n";
+        for (size_t i = 0; i < plan.size(); ++i) {
+            const ScanGroup& g = plan[i];
+            std::cout << "  " << i + 1 << ": " << g.length << " bytes from byte " << g.byteOffset
+                      << (g.onLine ? "" : " (answered by the driver)") << ":";
+            for (const size_t t : g.tags) {
+                std::cout << " " << poller.tags()[t].name;
+            }
+            std::cout << "\n";
+        }
+    }
+
+    std::vector<std::string> arguments_;
+    std::string tagFile_;
+    long intervalMs_ = 1000;
+    unsigned long count_ = 0;
+    std::string format_ = "auto";
+    bool showPlan_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makePollCommand() {
+    return std::make_unique<PollCommand>();
+}
+
+}  // namespace qarn

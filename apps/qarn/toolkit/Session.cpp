@@ -1,0 +1,153 @@
+#include <qarn/toolkit/Session.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include <qarn/host/ErrorCodes.h>
+#include <qarn/host/IProtocol.h>
+#include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
+
+namespace qarn {
+
+namespace {
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return home;
+    }
+    const passwd* pw = getpwuid(getuid());
+    return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
+}
+
+}  // namespace
+
+Session::Session(const LineOptions& options)
+    : options_(options),
+      pluginPath_(options.plugin.empty() ? defaultPluginPath() : options.plugin),
+      storePath_(options.store.empty()
+                     ? defaultStorePath(std::getenv("XDG_STATE_HOME"), homeFolder().c_str())
+                     : options.store) {
+    for (const std::string& mapping : options.portMaps) {
+        std::string error;
+        if (!host_.serialFactory().addMapping(mapping, error)) {
+            throw UsageError(error);
+        }
+    }
+    if (storePath_.empty()) {
+        // Without a store the plug-in still works; it only forgets its node-ID overrides.
+        std::cerr << "qarn: warning: no place for the store (set HOME or XDG_STATE_HOME, or give "
+                     "--store): node-ID overrides are not kept\n";
+    } else {
+        auto store = std::make_unique<refhost::FileStore>(storePath_);
+        if (!store->load()) {
+            // The plug-in still runs; its overrides then start empty.
+            std::cerr << "qarn: warning: " << store->error() << "\n";
+        }
+        host_.setStore(std::move(store));
+    }
+    if (options.trace) {
+        if (options.traceFile.empty()) {
+            trace_ = std::make_unique<refhost::FrameTrace>(stderr);
+        } else {
+            traceFile_ = std::fopen(options.traceFile.c_str(), "a");
+            if (traceFile_ == nullptr) {
+                throw UsageError("cannot open the trace file '" + options.traceFile +
+                                 "': " + std::strerror(errno));
+            }
+            trace_ = std::make_unique<refhost::FrameTrace>(traceFile_);
+        }
+        host_.serialFactory().setTrace(trace_.get());
+    }
+}
+
+Session::~Session() {
+    loader_.unload();
+    // The plug-in cannot tell that its store refused a change; the user must learn it.
+    const refhost::FileStore* store = host_.store();
+    if (store != nullptr && store->failedWrites() > 0) {
+        std::cerr << "qarn: warning: a change of the store was lost: " << store->error() << "\n";
+    }
+    if (traceFile_ != nullptr) {
+        std::fclose(traceFile_);
+    }
+}
+
+IProtocol& Session::protocol() {
+    if (protocol_ != nullptr) {
+        return *protocol_;
+    }
+    if (!loader_.loaded() && !loader_.load(pluginPath_, host_)) {
+        throw Failure(loader_.error());
+    }
+    protocol_ = loader_.createProtocol("QARN");
+    if (protocol_ == nullptr) {
+        throw Failure(loader_.error());
+    }
+    if (!options_.ident.empty()) {
+        protocol_->SetIdent(options_.ident.c_str());
+    }
+    return *protocol_;
+}
+
+IProtocol& Session::configured() {
+    IProtocol& p = protocol();
+    if (!configured_) {
+        const std::string cfg = configurationString(options_);
+        clearPortError();
+        if (!p.Config(cfg.c_str())) {
+            fail("configuration refused");
+        }
+        configured_ = true;
+    }
+    return p;
+}
+
+IProtocol& Session::started() {
+    IProtocol& p = configured();
+    if (!started_) {
+        clearPortError();
+        if (!p.Start()) {
+            fail("cannot start the line");
+        }
+        started_ = true;
+    }
+    return p;
+}
+
+void Session::clearPortError() {
+    host_.serialFactory().clearError();
+}
+
+int Session::lastErrorCode() const {
+    return protocol_ != nullptr ? protocol_->GetLastError() : ErrorCode::NoErrorYet;
+}
+
+std::string Session::lastErrorText() const {
+    std::string text;
+    if (protocol_ != nullptr && protocol_->GetLastErrorString() != nullptr) {
+        text = protocol_->GetLastErrorString();
+    }
+    // The plug-in can only say "Communication error"; the port knows what happened.
+    const std::string& os = host_.serialFactory().lastError();
+    if (!os.empty()) {
+        text += " (" + os + ")";
+    }
+    return text;
+}
+
+std::string Session::protocolError() {
+    return "error " + std::to_string(lastErrorCode()) + ": " + lastErrorText();
+}
+
+void Session::fail(const std::string& what) {
+    throw Failure(what + ": " + protocolError());
+}
+
+}  // namespace qarn
