@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <qarn/rtu/Crc.h>
 #include <qarn/rtu/Frame.h>
@@ -181,6 +182,83 @@ TEST_F(SlaveEngineTest, FaultProbabilitiesAreReproducibleForASeed) {
     EXPECT_TRUE(dropped > 240 && dropped < 360) << dropped;
     EXPECT_EQ(drops(11), first);
     EXPECT_NE(drops(12), first);
+}
+
+TEST_F(SlaveEngineTest, FaultsAndLatencyScopedToANodeLeaveTheOthersAlone) {
+    // Node 4 is covered, node 2 is not: every other request of node 4 is faulted, node 2's
+    // requests between them neither count nor change.
+    const struct {
+        sim::Fault fault;
+        const char* answer;  // to the second request to node 4
+    } cases[] = {
+        {sim::Fault::Drop, "silent"},
+        {sim::Fault::Exception, "04 83 04 +30 ms"},
+        {sim::Fault::Delay, "04 03 02 00 00 +280 ms"},
+    };
+    for (const auto& c : cases) {
+        engine = sim::SlaveEngine(42);
+        engine.addDevice(2, sim::parseProfile("hreg 1..4 0\n", "regs"));
+        engine.addDevice(4, sim::loadProfile("generic"));
+        sim::FaultConfig config;
+        config.rule(c.fault).every = 2;
+        config.delayMs = 250;
+        config.latencyMs = 30;
+        config.nodes = {4};
+        engine.setFaults(config);
+        expect({"02 03 00 00 00 01 > 02 03 02 00 00", "04 03 00 00 00 01 > 04 03 02 00 00 +30 ms",
+                "02 03 00 00 00 01 > 02 03 02 00 00",
+                "04 03 00 00 00 01 > " + std::string(c.answer),
+                "02 03 00 00 00 01 > 02 03 02 00 00"});
+        EXPECT_EQ(engine.stats().faults[static_cast<size_t>(c.fault)], 1u);
+    }
+}
+
+TEST_F(SlaveEngineTest, JitterIsReproducibleWithinItsBoundsAndMovesNoFault) {
+    // Extra wait of 2000 answers (-1: dropped) from a fresh engine.
+    const auto extras = [this](uint64_t seed, uint32_t jitterMs, sim::Jitter jitter) {
+        engine = sim::SlaveEngine(seed);
+        engine.addDevice(4, sim::loadProfile("generic"));
+        sim::FaultConfig config;
+        config.rule(sim::Fault::Drop).probability = 0.2;
+        config.latencyMs = 10;
+        config.jitterMs = jitterMs;
+        config.jitter = jitter;
+        engine.setFaults(config);
+        std::vector<int64_t> ms;
+        const Bytes request = frame("04 03 00 00 00 01");
+        for (int i = 0; i < 2000; ++i) {
+            const auto r = engine.process(request.data(), request.size(), 0);
+            ms.push_back(r ? int64_t{r->delayMs} - 10 : -1);
+        }
+        return ms;
+    };
+    const std::vector<int64_t> steady = extras(7, 0, sim::Jitter::Uniform);
+    const struct {
+        sim::Jitter jitter;
+        int64_t most;  // the largest extra possible
+        double mean;
+    } cases[] = {{sim::Jitter::Uniform, 40, 20}, {sim::Jitter::Exponential, 320, 40}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(sim::jitterName(c.jitter));
+        const std::vector<int64_t> ms = extras(7, 40, c.jitter);
+        EXPECT_EQ(extras(7, 40, c.jitter), ms);
+        EXPECT_NE(extras(8, 40, c.jitter), ms);
+        int64_t least = c.most, largest = 0, sum = 0, answered = 0;
+        for (size_t i = 0; i < ms.size(); ++i) {
+            ASSERT_EQ(ms[i] < 0, steady[i] < 0) << "request " << i << ": jitter moved a drop";
+            if (ms[i] >= 0) {
+                least = std::min(least, ms[i]);
+                largest = std::max(largest, ms[i]);
+                sum += ms[i];
+                ++answered;
+            }
+        }
+        EXPECT_EQ(least, 0);
+        EXPECT_LE(largest, c.most);
+        EXPECT_GE(largest, c.mean * 2);
+        const double mean = static_cast<double>(sum) / static_cast<double>(answered);
+        EXPECT_NEAR(mean, c.mean, c.mean * 0.12);
+    }
 }
 
 }  // namespace
