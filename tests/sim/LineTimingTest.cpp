@@ -36,3 +36,47 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         EXPECT_LE(ms.count(), c.minMs + 2000) << c.line.baud;
     }
 }
+
+TEST(LineTiming, BurstsDeliverAnAnswerInChunksAtTheBurstInterval) {
+    // 100 registers: 205 bytes, 213 ms on the line at 9600 baud, some 14 bursts of 16 ms.
+    const Bytes request = frame("01 03 00 00 00 64");
+    Bytes answer = {0x01, 0x03, 200};
+    answer.resize(203);
+    answer = qarntest::withCrc(answer);
+    for (const bool pace : {true, false}) {
+        SCOPED_TRACE(pace ? "paced" : "unpaced");
+        sim::SlaveEngine engine(1);
+        engine.addDevice(1, sim::loadProfile("generic"));
+        sim::LineSettings line{9600, sim::Parity::None, 1, pace};
+        line.burstMs = 16;
+        const double lineMs = 204 * static_cast<double>(line.characterUs()) / 1000;
+        simtest::PtyServer server(engine, line);
+        server.start();
+        simtest::PtyClient client(server.path);
+        const auto start = std::chrono::steady_clock::now();
+        client.send(request);
+        // Reads less than 4 ms apart belong to one chunk: the tty layer may split a write.
+        Bytes got;
+        size_t chunks = 0;
+        auto last = start;
+        while (got.size() < answer.size()) {
+            const Bytes piece = client.receive(1, 2000);
+            if (piece.empty()) {
+                break;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            chunks += got.empty() || now - last > std::chrono::milliseconds(4) ? 1 : 0;
+            last = now;
+            got.insert(got.end(), piece.begin(), piece.end());
+            const Bytes rest = client.receive(answer.size() - got.size(), 0);
+            got.insert(got.end(), rest.begin(), rest.end());
+        }
+        const std::chrono::duration<double, std::milli> ms = last - start;
+        server.finish();
+        EXPECT_EQ(got, answer);
+        EXPECT_GE(chunks, 5u);
+        EXPECT_LE(chunks, static_cast<size_t>(lineMs / 16) + 3);
+        EXPECT_GE(ms.count(), lineMs * 0.98);
+        EXPECT_LE(ms.count(), lineMs + 2000);
+    }
+}
