@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <numeric>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <qarn/rtu/Crc.h>
@@ -214,7 +216,7 @@ TEST_F(SlaveEngineTest, FaultsAndLatencyScopedToANodeLeaveTheOthersAlone) {
 }
 
 TEST_F(SlaveEngineTest, JitterIsReproducibleWithinItsBoundsAndMovesNoFault) {
-    // Extra wait of 2000 answers (-1: dropped) from a fresh engine.
+    // The extra wait of 2000 answers from a fresh engine; -1 for a dropped request.
     const auto extras = [this](uint64_t seed, uint32_t jitterMs, sim::Jitter jitter) {
         engine = sim::SlaveEngine(seed);
         engine.addDevice(4, sim::loadProfile("generic"));
@@ -233,31 +235,26 @@ TEST_F(SlaveEngineTest, JitterIsReproducibleWithinItsBoundsAndMovesNoFault) {
         return ms;
     };
     const std::vector<int64_t> steady = extras(7, 0, sim::Jitter::Uniform);
-    const struct {
-        sim::Jitter jitter;
-        int64_t most;  // the largest extra possible
-        double mean;
-    } cases[] = {{sim::Jitter::Uniform, 40, 20}, {sim::Jitter::Exponential, 320, 40}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(sim::jitterName(c.jitter));
-        const std::vector<int64_t> ms = extras(7, 40, c.jitter);
-        EXPECT_EQ(extras(7, 40, c.jitter), ms);
-        EXPECT_NE(extras(8, 40, c.jitter), ms);
-        int64_t least = c.most, largest = 0, sum = 0, answered = 0;
+    // Uniform over 0..40, or exponential with mean 40 and cut at 320.
+    for (const auto& [jitter, most, mean] : {std::tuple(sim::Jitter::Uniform, 40, 20.0),
+                                             std::tuple(sim::Jitter::Exponential, 320, 40.0)}) {
+        SCOPED_TRACE(sim::jitterName(jitter));
+        const std::vector<int64_t> ms = extras(7, 40, jitter);
+        EXPECT_EQ(extras(7, 40, jitter), ms);
+        EXPECT_NE(extras(8, 40, jitter), ms);
+        std::vector<int64_t> answered;
         for (size_t i = 0; i < ms.size(); ++i) {
             ASSERT_EQ(ms[i] < 0, steady[i] < 0) << "request " << i << ": jitter moved a drop";
             if (ms[i] >= 0) {
-                least = std::min(least, ms[i]);
-                largest = std::max(largest, ms[i]);
-                sum += ms[i];
-                ++answered;
+                answered.push_back(ms[i]);
             }
         }
-        EXPECT_EQ(least, 0);
-        EXPECT_LE(largest, c.most);
-        EXPECT_GE(largest, c.mean * 2);
-        const double mean = static_cast<double>(sum) / static_cast<double>(answered);
-        EXPECT_NEAR(mean, c.mean, c.mean * 0.12);
+        const auto [least, largest] = std::minmax_element(answered.begin(), answered.end());
+        EXPECT_EQ(*least, 0);
+        EXPECT_LE(*largest, most);
+        EXPECT_GE(*largest, mean * 2);
+        const double sum = std::accumulate(answered.begin(), answered.end(), 0.0);
+        EXPECT_NEAR(sum / static_cast<double>(answered.size()), mean, mean * 0.12);
     }
 }
 
