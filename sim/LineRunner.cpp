@@ -273,7 +273,7 @@ void LineRunner::serveLine() {
             waiting_.pop_front();
             serve(next, now);
         }
-        const std::vector<uint8_t> due = output_.take(now);
+        const std::vector<uint8_t> due = output_.take(monotonicUs());
         writeAll(due.data(), due.size());
     }
 }
