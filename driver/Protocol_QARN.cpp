@@ -10,7 +10,6 @@
 #include <qarn/host/ISerialFactory.h>
 #include <qarn/host/ISerialPort.h>
 #include <qarn/plugin/HostServices.h>
-#include <qarn/plugin/ProtFactory.h>
 #include <qarn/plugin/Xml_QARN.h>
 #include "PermanentStorage.h"
 #include "ProtocolParts_QARN.h"
