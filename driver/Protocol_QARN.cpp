@@ -6,6 +6,7 @@
 #include <string>
 
 #include <qarn/driver/Tag_QARN.h>
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IPermanentStorage.h>
 #include <qarn/host/ISerialFactory.h>
 #include <qarn/host/ISerialPort.h>
@@ -116,7 +117,7 @@ int Protocol_QARN::Extend(int code, void* data) {
 
 bool Protocol_QARN::Config(const char* text) {
     if (!paramManager.parse(text)) {
-        SetError(-1, paramManager.getLastError());
+        SetError(ErrorCode::Refused, paramManager.getLastError());
         return false;
     }
     const _QARN::CommonParams* common = paramManager.getCommonParams();
@@ -125,15 +126,15 @@ bool Protocol_QARN::Config(const char* text) {
     dataBits = common->bits;
     stopBits = common->stopbits;
     if (!lookupCode(ParityCodes, common->parity, parityCode)) {
-        SetError(-1, "Parser: parameter 'parity' has invalid value");
+        SetError(ErrorCode::Refused, "Parser: parameter 'parity' has invalid value");
         return false;
     }
     if (!lookupCode(ModeCodes, common->mode, modeCode)) {
-        SetError(-1, "Parser: parameter 'mode' has invalid value");
+        SetError(ErrorCode::Refused, "Parser: parameter 'mode' has invalid value");
         return false;
     }
     if (baudRate == 0) {
-        SetError(-1, "Parser: parameter 'baudrate' has invalid value");
+        SetError(ErrorCode::Refused, "Parser: parameter 'baudrate' has invalid value");
         return false;
     }
     // 33 bit times in ms, never below 10 ms.
@@ -147,7 +148,7 @@ bool Protocol_QARN::Config(const char* text) {
 TagBase* Protocol_QARN::CreateTagBase(const char* address) {
     Tag_QARN* tag = new (std::nothrow) Tag_QARN(address, this);
     if (tag == nullptr) {
-        SetError(0, "Can't allocate Tag");
+        SetError(ErrorCode::Allocation, "Can't allocate Tag");
         return nullptr;
     }
     if (!tag->IsValid()) {
@@ -180,17 +181,17 @@ bool Protocol_QARN::Start() {
         }
     }
     if (serialFactory == nullptr) {
-        SetError(-1, "Can't open serial port");
+        SetError(ErrorCode::Refused, "Can't open serial port");
         return false;
     }
     port = serialFactory->OpenSerial(portName.c_str());
     if (port == nullptr) {
-        SetError(-1, "Can't open serial port");
+        SetError(ErrorCode::Refused, "Can't open serial port");
         return false;
     }
     if (port->Setup(baudRate, parityCode, dataBits, stopBits, modeCode) == 0) {
         closePort();
-        SetError(-1, "Can't open serial port");
+        SetError(ErrorCode::Refused, "Can't open serial port");
         return false;
     }
     started = true;

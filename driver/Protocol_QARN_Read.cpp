@@ -7,6 +7,7 @@
 
 #include <qarn/driver/ModbusFrame.h>
 #include <qarn/driver/Tag_QARN.h>
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/protlib/ProtUtilsN.h>
 #include <qarn/protlib/WorkBuffer.h>
 #include "ProtocolParts_QARN.h"
@@ -16,7 +17,7 @@ using namespace ProtocolParts_QARN;
 
 bool Protocol_QARN::ReadBlock(const ITag* itag, uint8_t* buffer, int len) {
     if (!started) {
-        SetError(-3, "Protocol not started");
+        SetError(ErrorCode::NotAvailable, "Protocol not started");
         return false;
     }
     const Tag_QARN* tag = ownTag(itag);
@@ -34,13 +35,13 @@ bool Protocol_QARN::ReadBlock(const ITag* itag, uint8_t* buffer, int len) {
         size = count * L;
     }
     if (len < 0 || count < 0 || size > MaxImageSize || buffer == nullptr) {
-        SetError(0, BufferErrorText);
+        SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     // The node areas answer one byte, whatever the length.
     WorkBuffer<LocalImageSize> work(static_cast<int>(std::max(size, 1LL)));
     if (!work.ok()) {
-        SetError(0, BufferErrorText);
+        SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     if (doReadBlock(tag, work.data(), static_cast<int>(count)) == 0) {
@@ -72,7 +73,7 @@ int Protocol_QARN::doReadBlock(const Tag_QARN* tag, uint8_t* work, int count) {
     }
     const bool bits = onBitArea(tag);
     if (const char* error = checkReadAnswer(request, answer, answerLength, bits, count)) {
-        SetError(-6, error);
+        SetError(ErrorCode::Communication, error);
         return 0;
     }
     // Answer data starts at byte 3. Bits: item i in bit i % 8 of byte i / 8, stored from the

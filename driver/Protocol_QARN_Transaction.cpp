@@ -6,6 +6,7 @@
 
 #include <qarn/driver/ModbusFrame.h>
 #include <qarn/driver/Tag_QARN.h>
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IMultiTask2.h>
 #include <qarn/host/ISerialPort.h>
 #include <qarn/plugin/HostServices.h>
@@ -33,11 +34,11 @@ bool Protocol_QARN::prepareTransaction(const Tag_QARN* tag, bool write, uint8_t&
     }
     node = effectiveNode(tag);
     if (node == 255) {
-        SetError(-10, "Node disabled");
+        SetError(ErrorCode::NodeUnreachable, "Node disabled");
         return false;
     }
     if (node == 0 && !write) {
-        SetError(-10, "Broadcast request");
+        SetError(ErrorCode::NodeUnreachable, "Broadcast request");
         return false;
     }
     return true;
@@ -55,7 +56,7 @@ bool Protocol_QARN::doTransaction(const Tag_QARN* tag, const uint8_t* request, i
         frame = wrapped;
     }
     if (params->repeat < 0 || port == nullptr) {
-        SetError(-6, "Communication error");
+        SetError(ErrorCode::Communication, "Communication error");
         return false;
     }
     for (long long attempt = 0; attempt <= params->repeat; ++attempt) {
@@ -86,6 +87,6 @@ bool Protocol_QARN::doTransaction(const Tag_QARN* tag, const uint8_t* request, i
         answerLength = received;
         return true;
     }
-    SetError(-6, "Communication error");
+    SetError(ErrorCode::Communication, "Communication error");
     return false;
 }

@@ -7,6 +7,7 @@
 
 #include <qarn/driver/ModbusFrame.h>
 #include <qarn/driver/Tag_QARN.h>
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/protlib/ProtUtilsN.h>
 #include <qarn/protlib/WorkBuffer.h>
 #include "ProtocolParts_QARN.h"
@@ -16,14 +17,14 @@ using namespace ProtocolParts_QARN;
 
 bool Protocol_QARN::Write(const ITag* itag, const uint8_t* value) {
     if (!started) {
-        SetError(-3, "Protocol not started");
+        SetError(ErrorCode::NotAvailable, "Protocol not started");
         return false;
     }
     const Tag_QARN* tag = ownTag(itag);
     // Input areas, and addresses whose area has no write function (coil numbers that fall into
     // the input-bit range), have no request that could write them.
     if (tag->getMemoryType()->isReadOnly() || (tag->getWriteCode() == 0 && !isPseudoArea(tag))) {
-        SetError(-1, "writing to read_only type");
+        SetError(ErrorCode::Refused, "writing to read_only type");
         return false;
     }
     const int packed = tag->PackedLen();
@@ -41,12 +42,12 @@ bool Protocol_QARN::Write(const ITag* itag, const uint8_t* value) {
     }
     const long long size = std::max(packed + 8LL, covered);
     if (packed < 0 || count < 0 || size > MaxImageSize) {
-        SetError(0, BufferErrorText);
+        SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     WorkBuffer<LocalImageSize> work(static_cast<int>(size));
     if (!work.ok()) {
-        SetError(0, BufferErrorText);
+        SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     // Items the tag covers only in part are read first, so that their other bytes stay as
@@ -57,7 +58,7 @@ bool Protocol_QARN::Write(const ITag* itag, const uint8_t* value) {
         }
     }
     if (value == nullptr || !tag->ConvertVariable(value, work.data() + skip, true)) {
-        SetError(-9, "write conversion error");
+        SetError(ErrorCode::Conversion, "write conversion error");
         return false;
     }
     return doWrite(tag, work.data(), static_cast<int>(count)) != 0;
@@ -123,7 +124,7 @@ int Protocol_QARN::writeItems(const Tag_QARN* tag, int index, const uint8_t* dat
         length = buildWriteCoil(request, node, address, data[0] != 0);
     }
     if (length == 0) {
-        SetError(-1, "writing to read_only type");
+        SetError(ErrorCode::Refused, "writing to read_only type");
         return 0;
     }
     uint8_t answer[ResponseBufferSize];
@@ -136,14 +137,14 @@ int Protocol_QARN::writeItems(const Tag_QARN* tag, int index, const uint8_t* dat
     }
     if (slaveAddress) {
         if (const char* error = checkHeader(request, answer, answerLength)) {
-            SetError(-6, error);
+            SetError(ErrorCode::Communication, error);
             return 0;
         }
         // A differing echo fails the write without a text of its own.
         return isEcho(request, length, answer, answerLength) ? 1 : 0;
     }
     if (const char* error = checkWriteAnswer(request, answer, answerLength)) {
-        SetError(-6, error);
+        SetError(ErrorCode::Communication, error);
         return 0;
     }
     return 1;

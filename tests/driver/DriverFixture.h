@@ -10,6 +10,7 @@
 #include <qarn/driver/Protocol_QARN.h>
 #include <qarn/driver/Tag_QARN.h>
 #include <qarn/plugin/HostServices.h>
+#include "../protlib/ErrorName.h"
 #include "RecordingHost.h"
 
 namespace qarntest {
@@ -62,7 +63,7 @@ class DriverTest : public ::testing::Test {
         return static_cast<const Tag_QARN*>(created);
     }
     std::string lastError() const {
-        return std::to_string(protocol->GetLastError()) + " " + protocol->GetLastErrorString();
+        return qarntest::lastError(protocol->GetLastError(), protocol->GetLastErrorString());
     }
     int requestCount() const { return port.count(ScriptedSerialPort::Op::Send); }
     // The frames sent, without their CRC, joined by '|'.
