@@ -226,10 +226,13 @@ TEST_F(ProtocolBaseTest, InfoTextCountAndTerminator) {
 
 TEST_F(ProtocolBaseTest, WorkBuffersUseTheHeapOnlyAboveTheirSize) {
     // An array item reads the whole array: raw images up to 64 bytes, conversions and arrays up to
-    // 256 bytes stay on the stack; above, each takes the heap once.
+    // 256 bytes stay on the stack; above, each takes the heap once. A value without conversions
+    // is copied as it is.
     uint8_t value[64];
-    for (const auto& [address, heap] :
-         {std::pair{"0?short-32(swap2)", 0}, {"0?short-128", 1}, {"0?short-129", 3}}) {
+    for (const auto& [address, heap] : {std::pair{"0?short-32(swap2)", 0},
+                                        {"0?short-128", 1},
+                                        {"0?short-129", 2},
+                                        {"0?short-129(swap2)", 3}}) {
         const ITag* array = tag(address);
         EXPECT_EQ(
             qarntest::allocationsOf([&] { EXPECT_TRUE(driver.readArrayItem(array, 0, value)); }),
