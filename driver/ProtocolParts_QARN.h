@@ -2,6 +2,8 @@
 // What the source files of Protocol_QARN share: how a tag's memory area is laid out and framed,
 // and the limits of the per-call scratch buffers.
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include <qarn/driver/MemoryType.h>
@@ -34,14 +36,20 @@ inline bool onBitArea(const Tag_QARN* tag) {
     return ProtUtilsN::IsBitType(tag->getMemoryType()->getNaturalType());
 }
 
+// Exact comparison with a literal whose length is known: no library call on the read path.
+template <size_t N>
+bool isText(const std::string& text, const char (&literal)[N]) {
+    return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
+
 inline bool usesIsmgFraming(const Tag_QARN* tag) {
     const std::string& model = tag->getModel()->getName();
-    return model == "ISMG1xx" || model == "ISMG3xx";
+    return isText(model, "ISMG1xx") || isText(model, "ISMG3xx");
 }
 
 // The node override and slave address areas are answered and written without a read request.
 inline bool isPseudoArea(const Tag_QARN* tag) {
-    return tag->getMemoryType()->isNamed("NO") || tag->getMemoryType()->isNamed("SL");
+    return tag->isNodeOverrideTag() || tag->getMemoryType()->isNamed("SL");
 }
 
 }  // namespace ProtocolParts_QARN

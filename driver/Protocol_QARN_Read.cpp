@@ -21,10 +21,11 @@ bool Protocol_QARN::ReadBlock(const ITag* itag, uint8_t* buffer, int len) {
         return false;
     }
     const Tag_QARN* tag = ownTag(itag);
+    const bool bits = onBitArea(tag);
     long long count = 0;
     long long size = 0;
     long long skip = 0;
-    if (onBitArea(tag)) {
+    if (bits) {
         // The tag alone says how many bits are read, whatever the length asked for.
         count = tag->GetVarLength();
         size = ProtUtilsN::GetLenOfBits(tag->GetBitIndex(), tag->GetVarLength());
@@ -38,6 +39,11 @@ bool Protocol_QARN::ReadBlock(const ITag* itag, uint8_t* buffer, int len) {
         SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
+    // Whole registers from the first byte of the first one: the answer writes every byte asked
+    // for, so it goes straight to the host's buffer (which a failure leaves untouched).
+    if (!bits && skip == 0 && size == len && !isPseudoArea(tag)) {
+        return doReadBlock(tag, buffer, static_cast<int>(count)) != 0;
+    }
     // The node areas answer one byte, whatever the length.
     WorkBuffer<LocalImageSize> work(static_cast<int>(std::max(size, 1LL)));
     if (!work.ok()) {
@@ -49,7 +55,9 @@ bool Protocol_QARN::ReadBlock(const ITag* itag, uint8_t* buffer, int len) {
     }
     const long long available = std::max(0LL, std::min<long long>(len, size - skip));
     std::memcpy(buffer, work.data() + skip, static_cast<size_t>(available));
-    std::memset(buffer + available, 0, static_cast<size_t>(len - available));
+    if (available < len) {
+        std::memset(buffer + available, 0, static_cast<size_t>(len - available));
+    }
     return true;
 }
 
