@@ -66,11 +66,17 @@ class DriverTest : public ::testing::Test {
         return qarntest::lastError(protocol->GetLastError(), protocol->GetLastErrorString());
     }
     int requestCount() const { return port.count(ScriptedSerialPort::Op::Send); }
-    // The frames sent, without their CRC, joined by '|'.
+    // The frames sent, without their CRC (and ISMG wrapper, when it holds a correct frame),
+    // joined by '|'.
     std::string sent() const {
         std::string frames;
         for (const Bytes& frame : port.requests()) {
-            frames += (frames.empty() ? "" : "|") + toHex(Bytes(frame.begin(), frame.end() - 2));
+            Bytes bare(frame.begin(), frame.end() - 2);
+            if (frame.size() > 3 &&
+                ismgWrapped(withCrc(Bytes(frame.begin() + 1, frame.end() - 3))) == frame) {
+                bare = Bytes(frame.begin() + 1, frame.end() - 3);
+            }
+            frames += (frames.empty() ? "" : "|") + toHex(bare);
         }
         return frames;
     }

@@ -3,34 +3,25 @@
 // code the host compares against; codes without a name keep their number.
 
 #include <string>
+#include <utility>
 
 #include <qarn/host/ErrorCodes.h>
 
 namespace qarntest {
 
-inline std::string errorName(int code) {
-    switch (code) {
-        case ErrorCode::NoErrorYet:
-            return "NoErrorYet";
-        case ErrorCode::Allocation:
-            return "Allocation";
-        case ErrorCode::Refused:
-            return "Refused";
-        case ErrorCode::NotAvailable:
-            return "NotAvailable";
-        case ErrorCode::Communication:
-            return "Communication";
-        case ErrorCode::Conversion:
-            return "Conversion";
-        case ErrorCode::NodeUnreachable:
-            return "NodeUnreachable";
-        default:
-            return std::to_string(code);
-    }
-}
-
 inline std::string lastError(int code, const char* text) {
-    return errorName(code) + ": " + text;
+    using namespace ErrorCode;
+    // clang-format off
+    const std::pair<int, const char*> names[] = {
+        {NoErrorYet, "NoErrorYet"}, {Allocation, "Allocation"}, {Refused, "Refused"},
+        {NotAvailable, "NotAvailable"}, {Communication, "Communication"},
+        {Conversion, "Conversion"}, {NodeUnreachable, "NodeUnreachable"}};
+    // clang-format on
+    std::string name = std::to_string(code);
+    for (const auto& [known, knownName] : names) {
+        name = known == code ? knownName : name;
+    }
+    return name + ": " + text;
 }
 
 }  // namespace qarntest
