@@ -10,7 +10,7 @@
 #include <qarn/driver/Protocol_QARN.h>
 #include <qarn/driver/Tag_QARN.h>
 #include <qarn/plugin/HostServices.h>
-#include "../protlib/ErrorName.h"
+#include "ErrorName.h"
 #include "RecordingHost.h"
 
 namespace qarntest {
