@@ -380,11 +380,6 @@ bool SerialPort::applyRs485(bool enable) {
     return ioctl(fd_, TIOCSRS485, &rs) == 0 && enable;
 }
 
-void SerialPort::setEcho(EchoMode mode) {
-    echoMode_ = mode;
-    echoFound_ = mode;
-}
-
 bool SerialPort::cancelRequested() const {
     pollfd pfd{cancelFd_, POLLIN, 0};
     return cancelFd_ >= 0 && poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLIN | POLLHUP)) != 0;
@@ -627,19 +622,19 @@ SerialPort::Judgement SerialPort::judge(size_t size) {
     const size_t requestLength = lastSentLength_;
     size_t echo = 0;
     bool startsWithRequest = false;
-    if (requestLength > 0 && echoFound_ != EchoMode::Off && count > 0 &&
+    if (requestLength > 0 && echo_ != EchoMode::Off && count > 0 &&
         std::memcmp(bytes, request, std::min(count, requestLength)) == 0) {
         if (count < requestLength) {
             return {Step::WaitKnown, 0, 0, Outcome::Incomplete};  // the echo, or a like answer
         }
         startsWithRequest = true;
-        if (echoFound_ == EchoMode::On) {
+        if (echo_ == EchoMode::On) {
             echo = requestLength;
         } else if (rtu::echoPassesAsAnswer(request, requestLength)) {
             // Echo or answer: the bytes can't tell, so neither may pass.
             return {Step::Done, requestLength, 0, Outcome::EchoUnknown};
         } else if (tellsEchoApart(request, requestLength)) {
-            echoFound_ = EchoMode::On;
+            echo_ = EchoMode::On;
             reception_.echoDecided = true;
             echo = requestLength;
         }
@@ -657,9 +652,9 @@ SerialPort::Judgement SerialPort::judge(size_t size) {
     const rtu::AnswerShape shape = rtu::fitAnswer(request, requestLength, answer, have);
     switch (shape.fit) {
         case rtu::AnswerFit::Complete:
-            if (echoFound_ == EchoMode::Auto && !startsWithRequest) {
+            if (echo_ == EchoMode::Auto && !startsWithRequest) {
                 // The answer came first: this line does not echo.
-                echoFound_ = EchoMode::Off;
+                echo_ = EchoMode::Off;
                 reception_.echoDecided = true;
             }
             return {Step::Done, echo, shape.length, Outcome::Answer};

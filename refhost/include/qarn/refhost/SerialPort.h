@@ -96,10 +96,11 @@ class SerialPort final : public ISerialPort {
     // nowhere).
     void setTrace(FrameTrace* trace) { trace_ = trace; }
 
-    // Sets the echo mode; Auto forgets what it found.
-    void setEcho(EchoMode mode);
+    // Sets the echo mode (a port starts with Off, the factory's ports with its own setting); Auto
+    // starts over finding it out.
+    void setEcho(EchoMode mode) { echo_ = mode; }
     // On or Off once known (set, or found by Auto); Auto while not yet known.
-    EchoMode echo() const { return echoFound_; }
+    EchoMode echo() const { return echo_; }
     // The late-answer guard time G in ms; negative: the time-out of the Receive that armed it.
     void setLateGuardMs(int ms) { guardMs_ = ms; }
     bool guardArmed() const { return guardArmed_; }
@@ -194,8 +195,7 @@ class SerialPort final : public ISerialPort {
     size_t rxLength_ = 0;
     Reception reception_;
 
-    EchoMode echoMode_ = EchoMode::Off;
-    EchoMode echoFound_ = EchoMode::Off;
+    EchoMode echo_ = EchoMode::Off;  // Auto until found out
 
     int guardMs_ = -1;
     bool guardArmed_ = false;
