@@ -104,8 +104,9 @@ TEST_F(SerialTiming, AnAnswerInBurstsIsWaitedForWhileBytesOfNoKnownLengthEndOnTh
     } cases[] = {
         {"answer, bursts closer than the gap", answer, 6, 10, 45},
         {"answer, bursts farther apart than the gap", answer, 16, 10, 45},
-        {"garbage, bursts farther apart than the gap", garbage, 16, 10, 15},
-        {"garbage, bursts closer than a longer gap", garbage, 16, 60, 45},
+        // Wide margins: a starved process sees a gap only as long as it is away.
+        {"garbage, bursts farther apart than the gap", garbage, 100, 10, 15},
+        {"garbage, bursts closer than a longer gap", garbage, 100, 400, 45},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
