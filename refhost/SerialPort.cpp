@@ -222,6 +222,7 @@ bool SerialPort::reopen(bool wait) {
     lastError_.clear();
     report_->gone = false;
     rxLength_ = 0;
+    echo_ = echoSetting_;
     lastTrafficUs_ = monoNowUs();
     note("REOPEN " + path_ + ": the device is back" + (setUp_ ? ", line set up again" : ""));
     return true;

@@ -91,6 +91,10 @@ TEST(LineLoss, AGoneDeviceIsWaitedForAndReopenedUnderItsNameOnceItIsBack) {
     ASSERT_NE(serial, nullptr) << factory.lastError();
     ASSERT_EQ(port->Setup(19200, 0, 8, 1, 0), 1);
     const Bytes request = frame("01 03 00 00 00 01");
+    ASSERT_EQ(port->Send(request.data(), 8, 0), 8);
+    first->sends(frame("01 03 02 00 06"));
+    ASSERT_EQ(receiveFrom(*port, 1000, 10), frame("01 03 02 00 06"));
+    EXPECT_EQ(serial->echo(), refhost::EchoMode::Off) << "found out by the factory's Auto";
 
     factory.beginReport();
     first.reset();  // the adapter is pulled, its name goes with it
@@ -114,6 +118,7 @@ TEST(LineLoss, AGoneDeviceIsWaitedForAndReopenedUnderItsNameOnceItIsBack) {
     ASSERT_EQ(symlink(second.path.c_str(), link.c_str()), 0);
     EXPECT_EQ(port->Send(request.data(), 8, 0), 8);
     EXPECT_EQ(second.received(8), request);
+    EXPECT_EQ(serial->echo(), refhost::EchoMode::Auto) << "another adapter may echo";
     second.sends(frame("01 03 02 00 07"));
     EXPECT_EQ(receiveFrom(*port, 1000, 10), frame("01 03 02 00 07"));
     EXPECT_FALSE(serial->gone());

@@ -97,8 +97,8 @@ class SerialPort final : public ISerialPort {
     void setTrace(FrameTrace* trace) { trace_ = trace; }
 
     // Sets the echo mode (a port starts with Off, the factory's ports with its own setting); Auto
-    // starts over finding it out.
-    void setEcho(EchoMode mode) { echo_ = mode; }
+    // starts over finding it out, as it does after a reopen (the adapter may not be the same).
+    void setEcho(EchoMode mode) { echoSetting_ = echo_ = mode; }
     // On or Off once known (set, or found by Auto); Auto while not yet known.
     EchoMode echo() const { return echo_; }
     // The late-answer guard time G in ms; negative: the time-out of the Receive that armed it.
@@ -195,7 +195,8 @@ class SerialPort final : public ISerialPort {
     size_t rxLength_ = 0;
     Reception reception_;
 
-    EchoMode echo_ = EchoMode::Off;  // Auto until found out
+    EchoMode echoSetting_ = EchoMode::Off;
+    EchoMode echo_ = EchoMode::Off;  // as found: Auto until found out
 
     int guardMs_ = -1;
     bool guardArmed_ = false;
