@@ -46,10 +46,11 @@ class SerialFactory final : public ISerialFactory {
     // The settings below apply to the ports open now and to those opened later.
 
     // How the ports treat the echo of their requests; Auto (the default) finds it out from the
-    // first read or multi-register write whose answer came. Until then an exchange whose echo
-    // would pass as its answer (one coil or register written, the slave-address frame, some
-    // reads) gets no answer, and the report says why: the tool then reads once first or asks
-    // the user for the mode.
+    // bytes alone (timing can't tell on ptys and USB adapters): a read or multi-register write
+    // whose request comes back first has an echo; a good answer that does not start with the
+    // request has none. Until then an exchange whose echo would pass as its answer (one coil or
+    // register written, the slave-address frame, reads such as 24 coils from 768) gets no
+    // answer, and the report says why: the tool then reads once first or asks for the mode.
     void setEcho(EchoMode mode);
     // The late-answer guard time G in ms; negative (the default): the time-out of the wait for an
     // answer that armed the guard. After an attempt without a proper answer (none, cut, damaged,
