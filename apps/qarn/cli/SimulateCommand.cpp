@@ -32,8 +32,10 @@ namespace {
 
 // Shared options that configure the master and mean nothing to the simulated slaves.
 const char* const MasterOnlyOptions[] = {
-    "--config",          "--config-file", "--mode",  "--model", "--node",   "--timeout", "--repeat",
-    "--preset-function", "--port-map",    "--store", "--ident", "--plugin", "--delay"};
+    "--config",   "--config-file", "--mode",        "--model",
+    "--node",     "--timeout",     "--repeat",      "--preset-function",
+    "--port-map", "--store",       "--store-reset", "--ident",
+    "--plugin",   "--delay"};
 
 struct FaultOption {
     const char* name;

@@ -141,6 +141,9 @@ void addLineOptions(CLI::App& app, LineOptions& o) {
                    "permanent store file (default $XDG_STATE_HOME/qarn/store.ini or "
                    "~/.local/state/qarn/store.ini)")
         ->group(host);
+    app.add_flag("--store-reset", o.storeReset,
+                 "move a damaged store file aside (it is kept) and start with an empty store")
+        ->group(host);
     app.add_option("--ident", o.ident, "instance name; also the store section (default QARN)")
         ->group(host);
     app.add_option("--plugin", o.plugin,

@@ -40,6 +40,7 @@ struct LineOptions {
     // Host.
     std::vector<std::string> portMaps;
     std::string store;
+    bool storeReset = false;  // move a damaged store aside and start an empty one
     std::string ident;
     std::string plugin;
     bool trace = false;
