@@ -20,19 +20,19 @@ constexpr uint8_t SlaveAddressBody[] = {SlaveAddressFunction, 0x01, 0xCC, 0x02, 
 
 }  // namespace
 
-uint16_t crc16(const uint8_t* data, int length) {
-    uint16_t crc = 0xFFFF;
+// One copy of the loop for every builder and check, out of line.
+[[gnu::noinline]] uint16_t crc16(const uint8_t* data, int length) {
+    uint32_t crc = 0xFFFF;
     for (int i = 0; i < length; ++i) {
         crc ^= data[i];
+#pragma GCC unroll 8
         for (int bit = 0; bit < 8; ++bit) {
-            if ((crc & 1u) != 0) {
-                crc = static_cast<uint16_t>((crc >> 1) ^ 0xA001u);
-            } else {
-                crc = static_cast<uint16_t>(crc >> 1);
-            }
+            // The polynomial goes in when the bit shifted out is 1. A mask made from that bit
+            // instead of a test: a branch on it would be mispredicted half of the time.
+            crc = (crc >> 1) ^ (0xA001u & (0u - (crc & 1u)));
         }
     }
-    return crc;
+    return static_cast<uint16_t>(crc);
 }
 
 int appendCrc(uint8_t* frame, int length) {

@@ -1,5 +1,6 @@
 #include <qarn/plugin/ProtFactory.h>
 
+#include <qarn/driver/Protocol_QARN.h>
 #include <qarn/host/ICDSBuffer.h>
 #include <qarn/host/IDiag.h>
 #include <qarn/host/IDriverInterface.h>

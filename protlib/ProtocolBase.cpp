@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/plugin/HostServices.h>
 #include <qarn/protlib/ProtUtilsN.h>
 #include <qarn/protlib/TagBase.h>
@@ -79,7 +80,7 @@ void ProtocolBase::DeleteTags() {
 bool ProtocolBase::Read(const ITag* tag, uint8_t* value) {
     WorkBuffer<LocalReadSize> raw(tag->PackedLen());
     if (!raw.ok()) {
-        SetError(0, BufferErrorText);
+        SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     bool read;
@@ -95,14 +96,14 @@ bool ProtocolBase::Read(const ITag* tag, uint8_t* value) {
         return false;
     }
     if (!tag->ConvertVariable(raw.data(), value, false)) {
-        SetError(-9, "read conversion error");
+        SetError(ErrorCode::Conversion, "read conversion error");
         return false;
     }
     return true;
 }
 
 bool ProtocolBase::WriteBlock(const ITag*, const uint8_t*, int) {
-    SetError(-3, "Optimized writing not supported");
+    SetError(ErrorCode::NotAvailable, "Optimized writing not supported");
     return false;
 }
 
@@ -113,17 +114,17 @@ namespace {
 bool readWholeArray(ProtocolBase& protocol, const ITag* tag, int index,
                     WorkBuffer<LocalArraySize>& whole, int& itemLength) {
     if (tag->GetItemType() == ICU_NONE) {
-        protocol.SetError(-1, "accessing an array item where the tag is not array");
+        protocol.SetError(ErrorCode::Refused, "accessing an array item where the tag is not array");
         return false;
     }
     itemLength = GetBasicLength(tag);
     // The second test keeps the copy inside the value whatever the tag's lengths claim.
     if (index < 0 || index >= GetItemCount(tag) || (index + 1) * itemLength > tag->GetVarLength()) {
-        protocol.SetError(-1, "accessing array item out of range");
+        protocol.SetError(ErrorCode::Refused, "accessing array item out of range");
         return false;
     }
     if (!whole.ok()) {
-        protocol.SetError(0, BufferErrorText);
+        protocol.SetError(ErrorCode::Allocation, BufferErrorText);
         return false;
     }
     return protocol.Read(tag, whole.data());
@@ -352,7 +353,7 @@ void ProtocolBase::SetError(int code, const char* text) {
 
 void ProtocolBase::SetTagError(const TagBase* tag) {
     const char* address = tag->GetVarName();
-    lastErrorCode = -1;
+    lastErrorCode = ErrorCode::Refused;
     lastErrorText.assign("Tag URI error: ")
         .append(address != nullptr ? address : "")
         .append(" - ")
@@ -422,12 +423,12 @@ bool ProtocolBase::WriteBitBlock(const ITag*, const uint8_t*, int) {
 }
 
 bool ProtocolBase::readObject(const ITag*, IObjectString*) {
-    SetError(-1, "read object not supported");
+    SetError(ErrorCode::Refused, "read object not supported");
     return false;
 }
 
 bool ProtocolBase::writeObject(const ITag*, const IObjectString*) {
-    SetError(-1, "write object not supported");
+    SetError(ErrorCode::Refused, "write object not supported");
     return false;
 }
 
@@ -444,24 +445,24 @@ int ProtocolBase::vcsActivateInterleaved(unsigned short) {
 }
 
 IEventChannel* ProtocolBase::createEventChannel(int) {
-    SetError(-1, "protocol does not support event channel");
+    SetError(ErrorCode::Refused, "protocol does not support event channel");
     return nullptr;
 }
 
 IEventChannel* ProtocolBase::createEventChannel(IEventProcessor*) {
-    SetError(-1, "protocol does not support event channel");
+    SetError(ErrorCode::Refused, "protocol does not support event channel");
     return nullptr;
 }
 
 void ProtocolBase::deleteEventChannel(IEventChannel*) {}
 
 bool ProtocolBase::addEventSource(IEventChannel*, const char*) {
-    SetError(-1, "protocol does not support event channel");
+    SetError(ErrorCode::Refused, "protocol does not support event channel");
     return false;
 }
 
 bool ProtocolBase::addAlarmEvents(IEventChannel*, IAlarm*) {
-    SetError(-1, "protocol does not support event channel");
+    SetError(ErrorCode::Refused, "protocol does not support event channel");
     return false;
 }
 
@@ -472,7 +473,7 @@ void* ProtocolBase::frontEvent(IEventChannel*) {
 void ProtocolBase::popEvent(IEventChannel*) {}
 
 IAlarm* ProtocolBase::createAlarm(const char*) {
-    SetError(-1, "protocol does not support alarms");
+    SetError(ErrorCode::Refused, "protocol does not support alarms");
     return nullptr;
 }
 
@@ -487,7 +488,7 @@ int ProtocolBase::quitAlarm(IAlarm*) {
 }
 
 ITrend* ProtocolBase::createTrend(const char*) {
-    SetError(-1, "protocol does not support trends");
+    SetError(ErrorCode::Refused, "protocol does not support trends");
     return nullptr;
 }
 

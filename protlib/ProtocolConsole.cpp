@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IMultiTask2.h>
 #include <qarn/host/ISerialFactory.h>
 #include <qarn/host/ISocketFactory.h>
@@ -175,7 +176,7 @@ int ProtocolBase::DoCommand(const char* command, char* reply, int size) {
         const int length = tag->GetVarLength();
         WorkBuffer<LocalValueSize> value(length);
         if (!value.ok()) {
-            SetError(0, BufferErrorText);
+            SetError(ErrorCode::Allocation, BufferErrorText);
             copyReply(reply, size, GetLastErrorString());
         } else if (!Read(tag, value.data())) {
             copyReply(reply, size, GetLastErrorString());
@@ -212,7 +213,7 @@ int ProtocolBase::DoCommand(const char* command, char* reply, int size) {
         if (length < 0 || data.size() != 2 * static_cast<size_t>(length)) {
             copyReply(reply, size, BadDataLength);
         } else if (!value.ok()) {
-            SetError(0, BufferErrorText);
+            SetError(ErrorCode::Allocation, BufferErrorText);
             copyReply(reply, size, GetLastErrorString());
         } else {
             bool good = true;

@@ -126,6 +126,11 @@ bool TagBase::Convert(const uint8_t* src, uint8_t* dst, bool toDevice) const {
     const int varLen = std::max(GetVarLength(), 0);
     const int packed = std::max(PackedLen(), 0);
     const bool bits = IsBitType(GetVarType());
+    // Without conversions a byte image of the value's own length is the value itself.
+    if (!bits && packed == varLen && conversions.empty()) {
+        std::memmove(dst, src, static_cast<size_t>(packed));
+        return true;
+    }
 
     // Conversions run on a separate buffer, so a failure leaves dst as it was.
     WorkBuffer<LocalWorkSize> work(std::max(varLen, packed));

@@ -1,5 +1,9 @@
 #include <qarn/sim/FaultInjector.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace sim {
 
 const char* faultName(Fault fault) {
@@ -18,10 +22,19 @@ const char* faultName(Fault fault) {
     return "?";
 }
 
+const char* jitterName(Jitter jitter) {
+    return jitter == Jitter::Exponential ? "exponential" : "uniform";
+}
+
+bool FaultConfig::covers(uint8_t node) const {
+    return nodes.empty() || std::find(nodes.begin(), nodes.end(), node) != nodes.end();
+}
+
 FaultInjector::FaultInjector(const FaultConfig& config, uint64_t seed)
     : config_(config),
       random_{Random(mix64(seed ^ 1)), Random(mix64(seed ^ 2)), Random(mix64(seed ^ 3)),
-              Random(mix64(seed ^ 4)), Random(mix64(seed ^ 5))} {}
+              Random(mix64(seed ^ 4)), Random(mix64(seed ^ 5))},
+      jitterRandom_(mix64(seed ^ 6)) {}
 
 FaultSet FaultInjector::next() {
     ++requests_;
@@ -35,6 +48,20 @@ FaultSet FaultInjector::next() {
         }
     }
     return set;
+}
+
+uint32_t FaultInjector::answerDelayMs(bool delayed) {
+    double extra = 0;
+    if (config_.jitterMs != 0) {
+        const double mean = config_.jitterMs;
+        const double u = jitterRandom_.uniform();
+        extra = config_.jitter == Jitter::Exponential
+                    ? std::min(std::round(-mean * std::log1p(-u)), mean * MaxJitterMeans)
+                    : std::floor(u * (mean + 1));
+    }
+    const double total =
+        extra + config_.latencyMs + (delayed ? static_cast<double>(config_.delayMs) : 0.0);
+    return static_cast<uint32_t>(std::min(total, double{std::numeric_limits<uint32_t>::max()}));
 }
 
 }  // namespace sim

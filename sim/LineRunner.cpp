@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
@@ -22,8 +26,24 @@ uint64_t monotonicUs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
+constexpr uint64_t NoiseSeedSalt = 0x6E6F697365ULL;
+constexpr size_t MaxNoiseBytes = 8;
+
 [[noreturn]] void throwErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
+}
+
+[[noreturn]] void throwBusy(const std::string& path) {
+    throw std::system_error(EBUSY, std::generic_category(),
+                            "port busy: " + path + " is in use by another program");
+}
+
+// Closes fd and throws what errno said before.
+[[noreturn]] void closeAndThrow(int fd, const std::string& what) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    throwErrno(what);
 }
 
 // Waits for `events` on fd (and for the stop pipe) until `deadlineUs`, or without limit when
@@ -70,6 +90,10 @@ LineRunner::LineRunner(SlaveEngine& engine, const LineSettings& line)
 }
 
 LineRunner::~LineRunner() {
+    removeLink();
+    if (exclusive_) {
+        ioctl(fd_, TIOCNXCL);
+    }
     for (int fd : {fd_, ptySlaveFd_, stopPipe_[0], stopPipe_[1]}) {
         if (fd >= 0) {
             close(fd);
@@ -119,22 +143,40 @@ std::string LineRunner::openPty() {
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fd_ = master;
     ptySlaveFd_ = slave;
+    ptyPath_ = name;
+    if (!line_.link.empty()) {
+        makeLink(name);
+    }
     return name;
 }
 
 void LineRunner::openSerial(const std::string& path) {
     checkBaud();
     const speed_t speed = rtu::termiosSpeed(static_cast<int>(line_.baud));
+    if (!line_.link.empty()) {
+        throw std::invalid_argument("a link is for a pty, not for " + path);
+    }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        if (errno == EBUSY) {
+            throwBusy(path);  // TIOCEXCL of another program
+        }
         throwErrno("open " + path);
     }
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        throwErrno(path + " is not a serial device");
+        closeAndThrow(fd, path + " is not a serial device");
+    }
+    // TIOCEXCL keeps out later opens by ordinary users only; the lock keeps out root as well.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            close(fd);
+            throwBusy(path);
+        }
+        closeAndThrow(fd, "lock " + path);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        closeAndThrow(fd, "exclusive open of " + path);
     }
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -156,13 +198,12 @@ void LineRunner::openSerial(const std::string& path) {
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        throwErrno("set up " + path);
+        ioctl(fd, TIOCNXCL);
+        closeAndThrow(fd, "set up " + path);
     }
     tcflush(fd, TCIOFLUSH);
     fd_ = fd;
+    exclusive_ = true;
 }
 
 void LineRunner::stop() {
@@ -179,83 +220,154 @@ bool LineRunner::stopRequested() {
     return stopped_;
 }
 
-bool LineRunner::waitUntil(uint64_t us) {
-    while (!stopped_ && monotonicUs() < us) {
-        waitFor(-1, 0, stopPipe_[0], us, stopped_);
-    }
-    return !stopped_;
-}
-
 void LineRunner::run() {
     if (fd_ < 0) {
         throw std::logic_error("LineRunner::run without a device");
     }
+    try {
+        serveLine();
+    } catch (...) {
+        removeLink();
+        throw;
+    }
+    removeLink();
+}
+
+// One loop for both directions: bytes from the master are read (and time-stamped) even while
+// an answer waits or goes out, which is what lets the runner tell when a slave was busy.
+void LineRunner::serveLine() {
     startUs_ = monotonicUs();
     RtuReceiver receiver(line_.silenceUs());
+    output_ = OutputQueue(startUs_, uint64_t{line_.burstMs} * 1000u);
+    waiting_.clear();
+    busyUntilUs_ = echoEndUs_ = quietFromUs_ = 0;
+    noise_ = Random(mix64(engine_.seed() ^ NoiseSeedSalt));
+    stats_ = LineStats{};
     uint8_t buffer[512];
     while (!stopRequested()) {
-        const uint64_t deadline = receiver.deadline().value_or(0);
-        const short revents = waitFor(fd_, POLLIN, stopPipe_[0], deadline, stopped_);
+        const short revents = waitFor(fd_, POLLIN, stopPipe_[0], nextDeadline(receiver), stopped_);
         if (stopped_) {
             break;
         }
         if ((revents & POLLIN) != 0) {
             const ssize_t n = read(fd_, buffer, sizeof buffer);
             if (n > 0) {
-                receiver.feed(buffer, static_cast<size_t>(n), monotonicUs());
+                const uint64_t now = monotonicUs();
+                receiver.feed(buffer, static_cast<size_t>(n), now);
+                if (line_.echo) {
+                    echo(buffer, static_cast<size_t>(n), now);
+                }
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 throwErrno("read");
             }
         } else if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             throw std::system_error(EIO, std::generic_category(), "serial device closed");
         }
-        receiver.poll(monotonicUs());
-        while (receiver.hasFrame() && !stopped_) {
-            serve(receiver.takeFrame());
+        const uint64_t now = monotonicUs();
+        receiver.poll(now);
+        while (receiver.hasFrame()) {
+            accept(receiver.takeFrame());
         }
+        while (!waiting_.empty() && now > busyUntilUs_) {
+            const ReceivedFrame next = std::move(waiting_.front());
+            waiting_.pop_front();
+            serve(next, now);
+        }
+        const std::vector<uint8_t> due = output_.take(monotonicUs());
+        writeAll(due.data(), due.size());
     }
 }
 
-void LineRunner::serve(const ReceivedFrame& frame) {
-    const uint64_t now = monotonicUs();
+uint64_t LineRunner::nextDeadline(const RtuReceiver& receiver) const {
+    uint64_t deadline = UINT64_MAX;
+    if (const auto d = receiver.deadline()) {
+        deadline = *d;
+    }
+    if (const auto d = output_.due()) {
+        deadline = std::min(deadline, *d);
+    }
+    if (!waiting_.empty()) {
+        deadline = std::min(deadline, busyUntilUs_ + 1);
+    }
+    return deadline == UINT64_MAX ? 0 : deadline;
+}
+
+// Echoed bytes go to the master only; the receiver, which reads the master, never sees them.
+void LineRunner::echo(const uint8_t* data, size_t length, uint64_t nowUs) {
+    const bool spread = line_.pace || line_.burstMs != 0;
+    for (size_t i = 0; i < length; ++i) {
+        const uint64_t at = spread ? std::max(nowUs, echoEndUs_) : nowUs;
+        output_.add(at, data[i]);
+        echoEndUs_ = at + (spread ? line_.characterUs() : 0);
+    }
+    stats_.echoed += length;
+}
+
+void LineRunner::accept(ReceivedFrame frame) {
     if (trace_) {
         trace_(true, frame.bytes, timeMs(frame.firstByteUs));
     }
+    // Ended while the slave was still answering (or waiting to): a half-duplex slave never
+    // heard it.
+    if (frame.lastByteUs <= busyUntilUs_ || !waiting_.empty()) {
+        if (!line_.queue) {
+            ++stats_.unheard;
+            return;
+        }
+        ++stats_.queued;
+        waiting_.push_back(std::move(frame));
+        return;
+    }
+    serve(frame, monotonicUs());
+}
+
+void LineRunner::serve(const ReceivedFrame& frame, uint64_t nowUs) {
     const std::optional<Reply> reply =
-        engine_.process(frame.bytes.data(), frame.bytes.size(), timeMs(now));
+        engine_.process(frame.bytes.data(), frame.bytes.size(), timeMs(nowUs));
     if (!reply) {
         return;
     }
-    uint64_t start = now;
+    const uint64_t characterUs = line_.characterUs();
+    uint64_t start = nowUs;
     if (line_.pace) {
         // On a real line the request ends only after all its characters, and a slave answers
         // once the line has then been silent for 3.5 characters.
-        const uint64_t onLine = frame.bytes.size() * line_.characterUs();
-        start = std::max(start, frame.firstByteUs + onLine + line_.silenceUs());
+        start = std::max(start,
+                         frame.firstByteUs + frame.bytes.size() * characterUs + line_.silenceUs());
     }
+    if (line_.echo) {
+        start = std::max(start, echoEndUs_ + (line_.pace ? line_.silenceUs() : 0));
+    }
+    start = std::max(start, quietFromUs_);
     start += uint64_t{reply->delayMs} * 1000u;
-    send(reply->bytes, start);
+    if (trace_) {
+        trace_(false, reply->bytes, timeMs(start));
+    }
+    // Bursts hold what the line carried meanwhile, so an answer is spread over its character
+    // times for them even without pacing.
+    const uint64_t step = line_.pace || line_.burstMs != 0 ? characterUs : 0;
+    for (size_t i = 0; i < reply->bytes.size(); ++i) {
+        output_.add(start + i * step, reply->bytes[i]);
+    }
+    busyUntilUs_ = start + (reply->bytes.size() - 1) * step;
+    if (line_.noise > 0 && noise_.uniform() < line_.noise) {
+        addNoise(busyUntilUs_ + characterUs);
+    }
 }
 
-void LineRunner::send(const std::vector<uint8_t>& bytes, uint64_t startUs) {
-    if (!waitUntil(startUs)) {
-        return;
+// A burst of noise after an answer ends, a frame's silence or more later, and a frame's silence
+// before anything else the slave sends: bytes between frames, never inside one.
+void LineRunner::addNoise(uint64_t afterUs) {
+    const uint64_t characterUs = line_.characterUs();
+    const uint64_t silenceUs = line_.silenceUs();
+    const size_t count = 1 + static_cast<size_t>(noise_.next() % MaxNoiseBytes);
+    uint64_t at = afterUs + silenceUs + noise_.next() % silenceUs;
+    for (size_t i = 0; i < count; ++i, at += characterUs) {
+        output_.add(at, static_cast<uint8_t>(noise_.next()));
     }
-    if (trace_) {
-        trace_(false, bytes, timeMs(monotonicUs()));
-    }
-    if (!line_.pace) {
-        writeAll(bytes.data(), bytes.size());
-        return;
-    }
-    // Each byte at its own character time, scheduled from the start so that sleeping late
-    // does not add up over the frame.
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (!waitUntil(startUs + i * line_.characterUs())) {
-            return;
-        }
-        writeAll(&bytes[i], 1);
-    }
+    quietFromUs_ = at + silenceUs;
+    ++stats_.noiseBursts;
+    stats_.noiseBytes += count;
 }
 
 void LineRunner::writeAll(const uint8_t* data, size_t length) {
@@ -275,6 +387,42 @@ void LineRunner::writeAll(const uint8_t* data, size_t length) {
         if (stopped_ || monotonicUs() >= giveUp) {
             return;
         }
+    }
+}
+
+// A symbolic link at a temporary name renamed over the link: whoever opens the link gets the
+// old pty or the new one, never nothing.
+void LineRunner::makeLink(const std::string& target) {
+    const std::string& link = line_.link;
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        throw std::system_error(EEXIST, std::generic_category(),
+                                "link " + link + ": there is a file of another kind");
+    }
+    const std::string temporary = link + ".tmp" + std::to_string(getpid());
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0) {
+        throwErrno("link " + link);
+    }
+    if (rename(temporary.c_str(), link.c_str()) != 0) {
+        const int saved = errno;
+        unlink(temporary.c_str());
+        errno = saved;
+        throwErrno("link " + link);
+    }
+    linked_ = true;
+}
+
+// Only our own link goes: a simulator started since on the same path keeps its link.
+void LineRunner::removeLink() {
+    if (!linked_) {
+        return;
+    }
+    linked_ = false;
+    char target[PATH_MAX];
+    const ssize_t n = readlink(line_.link.c_str(), target, sizeof target);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == ptyPath_) {
+        unlink(line_.link.c_str());
     }
 }
 

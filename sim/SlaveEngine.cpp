@@ -62,7 +62,8 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
         return std::nullopt;
     }
 
-    const FaultSet faults = faults_.next();
+    const bool covered = faults_.config().covers(node);
+    const FaultSet faults = covered ? faults_.next() : FaultSet{};
     if (faults.has(Fault::Drop)) {
         ++stats_.faults[static_cast<size_t>(Fault::Drop)];
         return std::nullopt;
@@ -93,8 +94,8 @@ std::optional<Reply> SlaveEngine::process(const uint8_t* frame, size_t length, u
     if (faults.has(Fault::BadCrc)) {
         reply.bytes.back() ^= 0xFF;
     }
-    if (faults.has(Fault::Delay)) {
-        reply.delayMs = faults_.config().delayMs;
+    if (covered) {
+        reply.delayMs = faults_.answerDelayMs(faults.has(Fault::Delay));
     }
     if (wrapped) {
         reply.bytes = rtu::wrapIsmg(reply.bytes);

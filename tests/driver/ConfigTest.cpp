@@ -39,7 +39,7 @@ TEST_F(Config, RefusalsNameTheFirstBadParameter) {
         text.replace(text.find(from), std::string(from).size(), to);
         protocol = std::make_unique<Protocol_QARN>();
         EXPECT_FALSE(protocol->Config(text.c_str())) << text;
-        EXPECT_EQ(lastError(), std::string("-1 Parser: ") + message);
+        EXPECT_EQ(lastError(), std::string("Refused: Parser: ") + message);
     }
 }
 
@@ -159,7 +159,7 @@ TEST_F(Config, TagAddressesGiveTheirFieldsOrTheFirstFailingCheck) {
         }
         EXPECT_EQ(got, std::isdigit(expected[0]) != 0
                            ? std::string(expected)
-                           : std::string("-1 Tag URI error: ") + address + " - " + expected);
+                           : std::string("Refused: Tag URI error: ") + address + " - " + expected);
     }
     ITag* original = protocol->CreateTag("1?HREG?400010.1?byte(inv)");
     std::unique_ptr<const Tag_QARN> clone(static_cast<const Tag_QARN*>(original->Clone()));

@@ -10,6 +10,7 @@
 #include <qarn/driver/Protocol_QARN.h>
 #include <qarn/driver/Tag_QARN.h>
 #include <qarn/plugin/HostServices.h>
+#include "ErrorName.h"
 #include "RecordingHost.h"
 
 namespace qarntest {
@@ -62,14 +63,20 @@ class DriverTest : public ::testing::Test {
         return static_cast<const Tag_QARN*>(created);
     }
     std::string lastError() const {
-        return std::to_string(protocol->GetLastError()) + " " + protocol->GetLastErrorString();
+        return qarntest::lastError(protocol->GetLastError(), protocol->GetLastErrorString());
     }
     int requestCount() const { return port.count(ScriptedSerialPort::Op::Send); }
-    // The frames sent, without their CRC, joined by '|'.
+    // The frames sent, without their CRC (and ISMG wrapper, when it holds a correct frame),
+    // joined by '|'.
     std::string sent() const {
         std::string frames;
         for (const Bytes& frame : port.requests()) {
-            frames += (frames.empty() ? "" : "|") + toHex(Bytes(frame.begin(), frame.end() - 2));
+            Bytes bare(frame.begin(), frame.end() - 2);
+            if (frame.size() > 3 &&
+                ismgWrapped(withCrc(Bytes(frame.begin() + 1, frame.end() - 3))) == frame) {
+                bare = Bytes(frame.begin() + 1, frame.end() - 3);
+            }
+            frames += (frames.empty() ? "" : "|") + toHex(bare);
         }
         return frames;
     }

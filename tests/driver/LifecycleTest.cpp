@@ -12,7 +12,9 @@ using Pairs = std::vector<std::pair<int, int>>;
 class Lifecycle : public DriverTest {
   protected:
     const Pairs& pairs() const { return protocol->getReplacer().getPairs(); }
-    bool startFails() { return !protocol->Start() && lastError() == "-1 Can't open serial port"; }
+    bool startFails() {
+        return !protocol->Start() && lastError() == "Refused: Can't open serial port";
+    }
     // The reply, read up to its NUL or `size`; the byte after `size` must stay untouched.
     std::string command(const std::string& text, int size = 512) {
         std::vector<char> reply(static_cast<size_t>(size) + 1, '#');
@@ -55,7 +57,7 @@ TEST_F(Lifecycle, StartFailuresKeepRestoredPairsAndCloseThePortAgain) {
     EXPECT_EQ(pairs(), (Pairs{{5, 7}}));
     host.serialFactory().openFails = false;
     port.setupFails = true;
-    protocol->SetError(1, "");
+    protocol->SetError(ErrorCode::NoErrorYet, "");
     EXPECT_TRUE(startFails() && !protocol->isStarted() && host.serialFactory().openPorts == 0);
     // Stopping a stopped instance touches nothing.
     port.setupFails = false;

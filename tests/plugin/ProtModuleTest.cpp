@@ -119,16 +119,13 @@ TEST_F(ProtModuleTest, DeleteProtocolDestroysThroughTheVirtualDestructor) {
     EXPECT_EQ(destroyed, 1);
 }
 
-TEST(EmbeddedBlockTest, PointerSitsOnTheSizeLineBetweenHeaderAndEndMarker) {
+// The block's layout is check_description.py's; here, that GetXml_QARN points into it.
+TEST(EmbeddedBlockTest, PointerSitsOnTheSizeLineRightAfterTheHeader) {
     const char header[] =
         "<<ORBA_XML_START>>Name=QARN?FullName=Modbus Pelrosa?Version=114?Platform=KT52_LIN";
     const char* sizeLine = GetXml_QARN();
-    ASSERT_EQ(std::strncmp(sizeLine, "compressedXML=", 14), 0);
+    EXPECT_EQ(std::strncmp(sizeLine, "compressedXML=", 14), 0);
     EXPECT_EQ(std::memcmp(sizeLine - sizeof header, header, sizeof header), 0);  // with its NUL
-    const size_t length = std::stoul(sizeLine + 14);
-    EXPECT_EQ(std::to_string(length), sizeLine + 14);  // plain decimal, nothing after it
-    const char* stream = sizeLine + std::strlen(sizeLine) + 1;
-    EXPECT_EQ(std::memcmp(stream + length, "<<ORBA_XML_END>>", 17), 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <qarn/plugin/HostServices.h>
 #include "AllocationCounter.h"
+#include "ErrorName.h"
 #include "RecordingHost.h"
 #include "TestDriver.h"
 
@@ -27,11 +28,11 @@ class ProtocolBaseTest : public ::testing::Test {
         EXPECT_EQ(TestTag::live, 0);
     }
     const ITag* tag(const char* address) { return driver.CreateTag(address); }
-    // "code text" of the last error, then overwritten; "accepted" when `result` holds.
+    // "Name: text" of the last error, then overwritten; "accepted" when `result` holds.
     template <typename R = bool>
     std::string error(R result = false) {
         const std::string text =
-            std::to_string(driver.GetLastError()) + " " + driver.GetLastErrorString();
+            qarntest::lastError(driver.GetLastError(), driver.GetLastErrorString());
         driver.SetError(5, "reset");
         return result ? "accepted" : text;
     }
@@ -50,30 +51,30 @@ class ProtocolBaseTest : public ::testing::Test {
 };
 
 TEST_F(ProtocolBaseTest, IdentityLastErrorAndUnsupportedOperations) {
-    EXPECT_EQ(error(), "1 ");
+    EXPECT_EQ(error(), "NoErrorYet: ");
     driver.SetIdent("");
     EXPECT_STREQ(driver.GetIdent(), "TEST");
-    driver.SetError(-6, "timeout");  // success never clears an error
+    driver.SetError(ErrorCode::Communication, "timeout");  // success never clears an error
     EXPECT_TRUE(driver.Start() && tag("0?int"));
-    EXPECT_EQ(error(), "-6 timeout");
+    EXPECT_EQ(error(), "Communication: timeout");
     for (const char* name : {"ProtocolBase", "IProtocol7", "IProtocol6", "IProtocol5", "IProtocol4",
                              "IProtocol3", "IProtocol2", "IProtocol"}) {
         EXPECT_EQ(driver.ConvertTo(name), static_cast<IProtocol*>(&driver)) << name;
     }
     EXPECT_EQ(error(driver.WriteBlock(tag("0?int"), nullptr, 4)),
-              "-3 Optimized writing not supported");
-    EXPECT_EQ(error(driver.writeObject(nullptr, nullptr)), "-1 write object not supported");
+              "NotAvailable: Optimized writing not supported");
+    EXPECT_EQ(error(driver.writeObject(nullptr, nullptr)), "Refused: write object not supported");
     EXPECT_EQ(error(driver.addEventSource(nullptr, "x")),
-              "-1 protocol does not support event channel");
-    EXPECT_EQ(error(driver.createAlarm("x")), "-1 protocol does not support alarms");
-    EXPECT_EQ(error(driver.createTrend("x")), "-1 protocol does not support trends");
+              "Refused: protocol does not support event channel");
+    EXPECT_EQ(error(driver.createAlarm("x")), "Refused: protocol does not support alarms");
+    EXPECT_EQ(error(driver.createTrend("x")), "Refused: protocol does not support trends");
 }
 
 TEST_F(ProtocolBaseTest, TagListOwnsItsTags) {
     ITag* a = driver.CreateTag("0?int");
     ITag* b = driver.CreateTag("4?short");
     EXPECT_EQ(error(driver.CreateTag("0?Int(swap2)")),
-              "-1 Tag URI error: 0?Int(swap2) - Int(swap2): data type unknown");
+              "Refused: Tag URI error: 0?Int(swap2) - Int(swap2): data type unknown");
     driver.FreeTag(a);
     driver.FreeTag(nullptr);
     driver.FreeTag(b->Clone());  // not listed, destroyed all the same
@@ -101,10 +102,10 @@ TEST_F(ProtocolBaseTest, ReadConvertsTheRawImage) {
         EXPECT_EQ(driver.lastLength, length) << address;
     }
     uint8_t value[4] = {9, 9, 9, 9};
-    EXPECT_EQ(error(driver.Read(tag("0?int(nosuch)"), value)), "-9 read conversion error");
+    EXPECT_EQ(error(driver.Read(tag("0?int(nosuch)"), value)), "Conversion: read conversion error");
     EXPECT_EQ(value[0], 9);
     driver.failRead = true;
-    EXPECT_EQ(error(driver.Read(tag("0?int"), value)), "-6 no answer");
+    EXPECT_EQ(error(driver.Read(tag("0?int"), value)), "Communication: no answer");
 }
 
 TEST_F(ProtocolBaseTest, ArrayItemsReadAndWriteTheWholeArray) {
@@ -113,16 +114,16 @@ TEST_F(ProtocolBaseTest, ArrayItemsReadAndWriteTheWholeArray) {
     int16_t item = 0;
     auto* itemBytes = reinterpret_cast<uint8_t*>(&item);
     EXPECT_EQ(error(driver.readArrayItem(tag("0?int"), 0, itemBytes)),
-              "-1 accessing an array item where the tag is not array");
+              "Refused: accessing an array item where the tag is not array");
     EXPECT_EQ(error(driver.writeArrayItem(array, 4, itemBytes)),
-              "-1 accessing array item out of range");
+              "Refused: accessing array item out of range");
     EXPECT_TRUE(driver.readArrayItem(array, 3, itemBytes) && item == -40);
     item = 77;
     EXPECT_TRUE(driver.writeArrayItem(array, 1, itemBytes));
     EXPECT_EQ(Bytes(driver.image.begin(), driver.image.begin() + 8),
               hexBytes("0a00 4d00 1e00 d8ff"));
     driver.failRead = true;  // the array is read first; without it nothing is written
-    EXPECT_EQ(error(driver.writeArrayItem(array, 0, itemBytes)), "-6 no answer");
+    EXPECT_EQ(error(driver.writeArrayItem(array, 0, itemBytes)), "Communication: no answer");
     EXPECT_EQ(driver.writeCalls, 1);
 }
 
@@ -180,7 +181,7 @@ TEST_F(ProtocolBaseTest, ConsoleRepliesAndTruncation) {
     for (const char* line : {" help", "HELP", "helpx"}) {
         EXPECT_EQ(run(line, 512, 0), std::string(512, '#')) << '"' << line << '"';
     }
-    driver.SetError(-6, "no answer");
+    driver.SetError(ErrorCode::Communication, "no answer");
     std::copy_n(hexBytes("3412 aabbccdd").begin(), 6, driver.image.begin() + 6);
     // Words are trimmed of tabs too, extra words ignored; a reply exactly full has no terminator;
     // hex digits stop once 4 bytes or fewer are left.
@@ -225,10 +226,13 @@ TEST_F(ProtocolBaseTest, InfoTextCountAndTerminator) {
 
 TEST_F(ProtocolBaseTest, WorkBuffersUseTheHeapOnlyAboveTheirSize) {
     // An array item reads the whole array: raw images up to 64 bytes, conversions and arrays up to
-    // 256 bytes stay on the stack; above, each takes the heap once.
+    // 256 bytes stay on the stack; above, each takes the heap once. A value without conversions
+    // is copied as it is.
     uint8_t value[64];
-    for (const auto& [address, heap] :
-         {std::pair{"0?short-32(swap2)", 0}, {"0?short-128", 1}, {"0?short-129", 3}}) {
+    for (const auto& [address, heap] : {std::pair{"0?short-32(swap2)", 0},
+                                        {"0?short-128", 1},
+                                        {"0?short-129", 2},
+                                        {"0?short-129(swap2)", 3}}) {
         const ITag* array = tag(address);
         EXPECT_EQ(
             qarntest::allocationsOf([&] { EXPECT_TRUE(driver.readArrayItem(array, 0, value)); }),

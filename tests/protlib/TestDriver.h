@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/protlib/ProtUtilsN.h>
 #include <qarn/protlib/ProtocolBase.h>
 #include <qarn/protlib/TagBase.h>
@@ -78,7 +79,7 @@ class TestDriver : public ProtocolBase {
     bool Write(const ITag* tag, const uint8_t* value) override {
         ++writeCalls;
         if (failWrite) {
-            SetError(-6, "no answer");
+            SetError(ErrorCode::Communication, "no answer");
             return false;
         }
         return tag->ConvertVariable(value, image.data() + tag->GetByteOffset(), true);
@@ -88,7 +89,7 @@ class TestDriver : public ProtocolBase {
     bool read(const ITag* tag, uint8_t* raw, int length) {
         lastLength = length;
         if (failRead) {
-            SetError(-6, "no answer");
+            SetError(ErrorCode::Communication, "no answer");
             return false;
         }
         std::memcpy(raw, image.data() + tag->GetByteOffset(),

@@ -36,3 +36,41 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         EXPECT_LE(ms.count(), c.minMs + 2000) << c.line.baud;
     }
 }
+
+TEST(LineTiming, BurstsDeliverAnAnswerInChunksAtTheBurstInterval) {
+    // 100 registers: 205 bytes, 213 ms on the line at 9600 baud, some 14 bursts of 16 ms.
+    const Bytes request = frame("01 03 00 00 00 64");
+    Bytes answer = {0x01, 0x03, 200};
+    answer.resize(203);
+    answer = qarntest::withCrc(answer);
+    for (const bool pace : {true, false}) {
+        SCOPED_TRACE(pace ? "paced" : "unpaced");
+        sim::SlaveEngine engine(1);
+        engine.addDevice(1, sim::loadProfile("generic"));
+        sim::LineSettings line{9600, sim::Parity::None, 1, pace};
+        line.burstMs = 16;
+        const double lineMs = 204 * static_cast<double>(line.characterUs()) / 1000;
+        simtest::PtyServer server(engine, line);
+        server.start();
+        simtest::PtyClient client(server.path);
+        const auto start = std::chrono::steady_clock::now();
+        client.send(request);
+        // A chunk ends with a gap of 4 ms: the tty layer may split one write.
+        Bytes got;
+        size_t chunks = 0;
+        for (Bytes piece; got.size() < answer.size() && !(piece = client.receive(1, 2000)).empty();
+             ++chunks) {
+            const Bytes rest = client.receive(answer.size() - got.size() - 1, 4);
+            got.insert(got.end(), piece.begin(), piece.end());
+            got.insert(got.end(), rest.begin(), rest.end());
+        }
+        const auto last = std::chrono::steady_clock::now();
+        const std::chrono::duration<double, std::milli> ms = last - start;
+        server.finish();
+        EXPECT_EQ(got, answer);
+        EXPECT_GE(chunks, 5u);
+        EXPECT_LE(chunks, static_cast<size_t>(lineMs / 16) + 3);
+        EXPECT_GE(ms.count(), lineMs * 0.98);
+        EXPECT_LE(ms.count(), lineMs + 2000);
+    }
+}

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <numeric>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <qarn/rtu/Crc.h>
 #include <qarn/rtu/Frame.h>
@@ -181,6 +184,78 @@ TEST_F(SlaveEngineTest, FaultProbabilitiesAreReproducibleForASeed) {
     EXPECT_TRUE(dropped > 240 && dropped < 360) << dropped;
     EXPECT_EQ(drops(11), first);
     EXPECT_NE(drops(12), first);
+}
+
+TEST_F(SlaveEngineTest, FaultsAndLatencyScopedToANodeLeaveTheOthersAlone) {
+    // Node 4 is covered, node 2 is not: every other request of node 4 is faulted, node 2's
+    // requests between them neither count nor change.
+    const struct {
+        sim::Fault fault;
+        const char* answer;  // to the second request to node 4
+    } cases[] = {
+        {sim::Fault::Drop, "silent"},
+        {sim::Fault::Exception, "04 83 04 +30 ms"},
+        {sim::Fault::Delay, "04 03 02 00 00 +280 ms"},
+    };
+    for (const auto& c : cases) {
+        engine = sim::SlaveEngine(42);
+        engine.addDevice(2, sim::parseProfile("hreg 1..4 0\n", "regs"));
+        engine.addDevice(4, sim::loadProfile("generic"));
+        sim::FaultConfig config;
+        config.rule(c.fault).every = 2;
+        config.delayMs = 250;
+        config.latencyMs = 30;
+        config.nodes = {4};
+        engine.setFaults(config);
+        expect({"02 03 00 00 00 01 > 02 03 02 00 00", "04 03 00 00 00 01 > 04 03 02 00 00 +30 ms",
+                "02 03 00 00 00 01 > 02 03 02 00 00",
+                "04 03 00 00 00 01 > " + std::string(c.answer),
+                "02 03 00 00 00 01 > 02 03 02 00 00"});
+        EXPECT_EQ(engine.stats().faults[static_cast<size_t>(c.fault)], 1u);
+    }
+}
+
+TEST_F(SlaveEngineTest, JitterIsReproducibleWithinItsBoundsAndMovesNoFault) {
+    // The extra wait of 2000 answers from a fresh engine; -1 for a dropped request.
+    const auto extras = [this](uint64_t seed, uint32_t jitterMs, sim::Jitter jitter) {
+        engine = sim::SlaveEngine(seed);
+        engine.addDevice(4, sim::loadProfile("generic"));
+        sim::FaultConfig config;
+        config.rule(sim::Fault::Drop).probability = 0.2;
+        config.latencyMs = 10;
+        config.jitterMs = jitterMs;
+        config.jitter = jitter;
+        engine.setFaults(config);
+        std::vector<int64_t> ms;
+        const Bytes request = frame("04 03 00 00 00 01");
+        for (int i = 0; i < 2000; ++i) {
+            const auto r = engine.process(request.data(), request.size(), 0);
+            ms.push_back(r ? int64_t{r->delayMs} - 10 : -1);
+        }
+        return ms;
+    };
+    const std::vector<int64_t> steady = extras(7, 0, sim::Jitter::Uniform);
+    // Uniform over 0..40, or exponential with mean 40 and cut at 320.
+    for (const auto& [jitter, most, mean] : {std::tuple(sim::Jitter::Uniform, 40, 20.0),
+                                             std::tuple(sim::Jitter::Exponential, 320, 40.0)}) {
+        SCOPED_TRACE(sim::jitterName(jitter));
+        const std::vector<int64_t> ms = extras(7, 40, jitter);
+        EXPECT_EQ(extras(7, 40, jitter), ms);
+        EXPECT_NE(extras(8, 40, jitter), ms);
+        std::vector<int64_t> answered;
+        for (size_t i = 0; i < ms.size(); ++i) {
+            ASSERT_EQ(ms[i] < 0, steady[i] < 0) << "request " << i << ": jitter moved a drop";
+            if (ms[i] >= 0) {
+                answered.push_back(ms[i]);
+            }
+        }
+        const auto [least, largest] = std::minmax_element(answered.begin(), answered.end());
+        EXPECT_EQ(*least, 0);
+        EXPECT_LE(*largest, most);
+        EXPECT_GE(*largest, mean * 2);
+        const double sum = std::accumulate(answered.begin(), answered.end(), 0.0);
+        EXPECT_NEAR(sum / static_cast<double>(answered.size()), mean, mean * 0.12);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // One addressable area of a device model: its address range, the data types a tag may use there,
 // the natural type of one item, whether it may be written and how many items one block read spans.
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include <qarn/host/HostTypes.h>
@@ -11,8 +13,12 @@ class MemoryType {
     MemoryType() = default;
 
     std::string getName() const { return name; }
-    // Exact, case-sensitive comparison without copying the name.
-    bool isNamed(const char* text) const { return name == text; }
+    // Exact, case-sensitive comparison without copying the name. With a literal the length is
+    // known, so the read path tests it without a library call.
+    template <size_t N>
+    bool isNamed(const char (&text)[N]) const {
+        return name.size() == N - 1 && std::memcmp(name.data(), text, N - 1) == 0;
+    }
     bool isNamed(const std::string& text) const { return name == text; }
     ICU_Type getNaturalType() const { return naturalType; }
     int getOrbaTypes() const { return orbaTypes; }

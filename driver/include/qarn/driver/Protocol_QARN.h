@@ -86,3 +86,6 @@ class Protocol_QARN : public ProtocolBase {
     ISerialFactory* serialFactory = nullptr;
     AddressReplacerID replacer;
 };
+
+// A new, independent driver instance; the protocol factory hands it to the host.
+IProtocol* CreateProtocol_QARN();

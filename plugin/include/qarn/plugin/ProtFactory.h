@@ -10,9 +10,6 @@
 
 class IProtocol;
 
-// A new, independent driver instance.
-IProtocol* CreateProtocol_QARN();
-
 class ProtocolFactory : public IProtocolFactory {
   public:
     void* ConvertTo(const char* name) override;

@@ -6,6 +6,7 @@
 #include <list>
 #include <string>
 
+#include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IProtocol.h>
 
 class TagBase;
@@ -129,13 +130,13 @@ class ProtocolBase : public IProtocol7 {
     virtual const char* const* tagUriNames() const;
 
     void SetError(int code, const char* text);
-    // -1 "Tag URI error: <address> - <tag's own error text>".
+    // ErrorCode::Refused, "Tag URI error: <address> - <tag's own error text>".
     void SetTagError(const TagBase* tag);
     void DeleteTags();
 
   private:
     std::list<TagBase*> tags;
-    int32_t lastErrorCode = 1;
+    int32_t lastErrorCode = ErrorCode::NoErrorYet;
     std::string lastErrorText;
     std::string ident;
 };

@@ -26,7 +26,6 @@ class WorkBuffer {
     bool ok() const { return ptr != nullptr; }
     uint8_t* data() { return ptr; }
     int size() const { return length; }
-    bool onHeap() const { return heap != nullptr; }
 
   private:
     int length;

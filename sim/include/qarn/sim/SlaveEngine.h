@@ -19,7 +19,7 @@ namespace sim {
 
 struct Reply {
     std::vector<uint8_t> bytes;  // as sent on the line (wrapped for ISMG devices)
-    uint32_t delayMs = 0;        // extra wait before sending, from the delay fault
+    uint32_t delayMs = 0;        // extra wait before sending: latency, jitter, delay fault
 };
 
 struct EngineStats {
@@ -40,6 +40,9 @@ class SlaveEngine {
     Device& addDevice(uint8_t node, const Profile& profile);
     Device* device(uint8_t node);
     const std::map<uint8_t, std::unique_ptr<Device>>& devices() const { return devices_; }
+
+    // The seed given at construction; the line runner derives its own streams from it.
+    uint64_t seed() const { return seed_; }
 
     void setFaults(const FaultConfig& config);
 
