@@ -180,6 +180,8 @@ TEST_F(QarnTool, UsageErrorsExitWith2AndSendNothing) {
         {"simulate", "--pty", "--slave", "1:generic", "--slave", "1:EM24"},
         {"simulate", "--pty", "--slave", "1:generic", "--baud", "460800"},
         {"simulate", "--pty", "--slave", "1:generic", "--parity", "space"},
+        {"simulate", "--serial", "/dev/null", "--slave", "1:generic", "--link", "/tmp/x"},
+        {"simulate", "--pty", "--slave", "1:generic", "--jitter", "normal"},
     };
     for (const auto& args : cases) {
         const ToolResult r = runTool(args);
