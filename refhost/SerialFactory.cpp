@@ -66,6 +66,9 @@ ISerialPort* SerialFactory::OpenSerial(const char* name) {
         return nullptr;
     }
     port->reportTo(&lastError_);
+    port->reportInto(&report_);
+    port->setTrace(trace_);
+    apply(*port);
     Entry entry;
     if (trace_ != nullptr) {
         entry.trace = std::make_unique<TraceSerialPort>(*port, *trace_, path);
@@ -73,6 +76,33 @@ ISerialPort* SerialFactory::OpenSerial(const char* name) {
     entry.port = std::move(port);
     open_.push_back(std::move(entry));
     return open_.back().handed();
+}
+
+void SerialFactory::apply(SerialPort& port) {
+    port.setEcho(echo_);
+    port.setLateGuardMs(lateGuardMs_);
+    port.setCancelFd(cancelFd_);
+}
+
+void SerialFactory::setEcho(EchoMode mode) {
+    echo_ = mode;
+    for (const Entry& e : open_) {
+        e.port->setEcho(mode);
+    }
+}
+
+void SerialFactory::setLateGuardMs(int ms) {
+    lateGuardMs_ = ms;
+    for (const Entry& e : open_) {
+        e.port->setLateGuardMs(ms);
+    }
+}
+
+void SerialFactory::setCancelFd(int fd) {
+    cancelFd_ = fd;
+    for (const Entry& e : open_) {
+        e.port->setCancelFd(fd);
+    }
 }
 
 void SerialFactory::CloseSerial(ISerialPort* port) {

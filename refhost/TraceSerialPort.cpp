@@ -43,10 +43,20 @@ int TraceSerialPort::Drain(uint8_t* buffer, int size, int flags) {
 }
 
 int TraceSerialPort::Send(const uint8_t* frame, int length, int flags) {
+    const int sent = inner_.Send(frame, length, flags);
     if (frame != nullptr && length > 0) {
         trace_.frame("TX", frame, static_cast<size_t>(length), true);
+        sent_.assign(frame, frame + length);
+        if (sent == 0) {
+            const LineReport& r = inner_.report();
+            trace_.note("TX   not sent (" +
+                        (inner_.gone() ? inner_.lastError()
+                         : r.cancelled ? std::string("stopped")
+                                       : inner_.lastError()) +
+                        ")");
+        }
     }
-    return inner_.Send(frame, length, flags);
+    return sent;
 }
 
 int TraceSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs,
@@ -56,10 +66,41 @@ int TraceSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int inter
     if (received != nullptr) {
         *received = count;
     }
-    if (ok != 0 && count > 0) {
-        trace_.frame("RX", buffer, static_cast<size_t>(count), false);
-    } else {
-        trace_.note("RX   nothing within " + std::to_string(timeoutMs) + " ms");
+    const SerialPort::Reception& r = inner_.lastReception();
+    if (r.echoStripped > 0 && r.echoStripped <= sent_.size()) {
+        trace_.frame("ECHO", sent_.data(), r.echoStripped, true);
+    }
+    const std::string within = " within " + std::to_string(timeoutMs) + " ms";
+    switch (r.outcome) {
+        case SerialPort::Outcome::Silent:
+            trace_.note("RX   nothing" + within);
+            break;
+        case SerialPort::Outcome::EchoOnly:
+            trace_.note("RX   echo only, no answer" + within);
+            break;
+        case SerialPort::Outcome::EchoUnknown:
+            trace_.note(
+                "RX   the request came back: echo or answer can't be told while the echo is not "
+                "yet known (read once first, or give --echo on|off)");
+            break;
+        case SerialPort::Outcome::Cancelled:
+            trace_.note("RX   stopped");
+            break;
+        case SerialPort::Outcome::Gone:
+            trace_.note("RX   port gone (" + inner_.lastError() + ")");
+            break;
+        default:
+            if (ok != 0 && count > 0) {
+                trace_.frame("RX", buffer, static_cast<size_t>(count), false);
+            } else {
+                trace_.note("RX   nothing" + within);
+            }
+            break;
+    }
+    if (r.echoDecided) {
+        trace_.note(inner_.echo() == EchoMode::On
+                        ? "ECHO the line echoes every request: stripped from now on"
+                        : "ECHO the line does not echo: answers come as they are");
     }
     return ok;
 }

@@ -1,17 +1,20 @@
 #pragma once
 // A serial port that reports its traffic to a FrameTrace. Only put in front of a port when a
-// trace is asked for, so an untraced line pays nothing.
+// trace is asked for, so an untraced line pays nothing. What happens inside a wait (a guard wait,
+// a frame thrown away, a reopen) the port notes itself, as it happens.
 
 #include <string>
+#include <vector>
 
 #include <qarn/host/ISerialPort.h>
 #include <qarn/refhost/FrameTrace.h>
+#include <qarn/refhost/SerialPort.h>
 
 namespace refhost {
 
 class TraceSerialPort final : public ISerialPort {
   public:
-    TraceSerialPort(ISerialPort& inner, FrameTrace& trace, std::string name)
+    TraceSerialPort(SerialPort& inner, FrameTrace& trace, std::string name)
         : inner_(inner), trace_(trace), name_(std::move(name)) {}
 
     void* ConvertTo(const char* name) override;
@@ -20,14 +23,16 @@ class TraceSerialPort final : public ISerialPort {
 
     int Setup(int baud, int parity, int dataBits, int stopBits, int mode) override;
     int Drain(uint8_t* buffer, int size, int flags) override;
+    // Traces the frame once it is out, so that a wait before it is noted first.
     int Send(const uint8_t* frame, int length, int flags) override;
     int Receive(uint8_t* buffer, int size, int timeoutMs, int interCharMs, int* received,
                 int flags) override;
 
   private:
-    ISerialPort& inner_;
+    SerialPort& inner_;
     FrameTrace& trace_;
     std::string name_;
+    std::vector<uint8_t> sent_;  // the last frame sent, shown again as its echo
 };
 
 }  // namespace refhost

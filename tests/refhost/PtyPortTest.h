@@ -16,26 +16,25 @@
 #include <qarn/refhost/SerialPort.h>
 #include "TestBytes.h"
 
-class PtyPortTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+// The device end of a pty pair; `path` names the end a port opens.
+struct PtyDevice {
+    PtyDevice() {
         int slave = -1;
         char name[256] = {};
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        close(slave);  // ours would keep the line up after the port closes
-        path = name;
-        std::string error;
-        port = refhost::SerialPort::open(path, error);
-        ASSERT_NE(port, nullptr) << error;
-        ASSERT_EQ(port->Setup(115200, 0, 8, 1, 0), 1);
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            close(slave);  // ours would keep the line up after the port closes
+            path = name;
+        }
     }
-    ~PtyPortTest() override { close(master); }
+    ~PtyDevice() { hangUp(); }
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
 
-    void deviceSends(const Bytes& bytes) const {
+    void sends(const Bytes& bytes) const {
         ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // What the port sent: `count` bytes, or what came within 2 s.
-    Bytes portSent(size_t count) const {
+    Bytes received(size_t count) const {
         Bytes out;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         for (pollfd p{master, POLLIN, 0};
@@ -46,19 +45,55 @@ class PtyPortTest : public ::testing::Test {
         }
         return out;
     }
-    // Receive into a 256-byte buffer: the bytes that came, after checking both counts agree.
-    Bytes receive(int timeoutMs, int gapMs) {
-        uint8_t buffer[257];
-        buffer[256] = 0xEE;
-        int received = -1;
-        const int n = port->Receive(buffer, 256, timeoutMs, gapMs, &received, 0);
-        EXPECT_EQ(n, received);
-        EXPECT_EQ(buffer[256], 0xEE) << "written past the buffer";
-        return Bytes(buffer, buffer + (n > 0 ? n : 0));
+    // The device goes away (cable pulled).
+    void hangUp() {
+        if (master >= 0) {
+            close(std::exchange(master, -1));
+        }
     }
+
+    int master = -1;
+    std::string path;
+};
+
+// Receive into a 256-byte buffer: the bytes that came, after checking both counts agree.
+inline Bytes receiveFrom(ISerialPort& port, int timeoutMs, int gapMs) {
+    uint8_t buffer[257];
+    buffer[256] = 0xEE;
+    int received = -1;
+    const int n = port.Receive(buffer, 256, timeoutMs, gapMs, &received, 0);
+    EXPECT_EQ(n, received);
+    EXPECT_EQ(buffer[256], 0xEE) << "written past the buffer";
+    return Bytes(buffer, buffer + (n > 0 ? n : 0));
+}
+
+inline Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+class PtyPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(pty.path.empty());
+        master = pty.master;
+        path = pty.path;
+        std::string error;
+        port = refhost::SerialPort::open(path, error);
+        ASSERT_NE(port, nullptr) << error;
+        ASSERT_EQ(port->Setup(115200, 0, 8, 1, 0), 1);
+    }
+
+    void deviceSends(const Bytes& bytes) const { pty.sends(bytes); }
+    Bytes portSent(size_t count) const { return pty.received(count); }
+    Bytes receive(int timeoutMs, int gapMs) { return receiveFrom(*port, timeoutMs, gapMs); }
     // Bytes written on the master reach the slave through the kernel's buffer work.
     static void settle(int ms = 100) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+    PtyDevice pty;
     int master = -1;
     std::string path;
     std::unique_ptr<refhost::SerialPort> port;

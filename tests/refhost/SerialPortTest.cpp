@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 
+#include <qarn/refhost/FrameTrace.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/refhost/SerialFactory.h>
 #include "PtyPortTest.h"
 
@@ -110,10 +114,10 @@ TEST_F(SerialPortTest, FactoryMapsNamesOpensExclusivelyAndReportsAVanishedDevice
     EXPECT_EQ(error, busy);
     factory.CloseSerial(first);
 
-    // A device that vanishes ends every call at once, and the factory keeps the reason.
+    // A device that vanishes ends the wait for an answer at once; the factory keeps the reason.
     auto* again = dynamic_cast<SerialPort*>(factory.OpenSerial(path.c_str()));
     ASSERT_NE(again, nullptr) << factory.lastError();
-    close(std::exchange(master, -1));  // the device goes away (cable pulled)
+    pty.hangUp();
     uint8_t buffer[256];
     int received = -1;
     const auto t0 = std::chrono::steady_clock::now();
@@ -123,4 +127,29 @@ TEST_F(SerialPortTest, FactoryMapsNamesOpensExclusivelyAndReportsAVanishedDevice
     EXPECT_EQ(factory.lastError(), again->lastError());
     EXPECT_EQ(again->Drain(buffer, 256, 0), 0) << "Drain must end the caller's drain loop";
     EXPECT_EQ(again->Send(request.data(), 8, 0), 0);
+    EXPECT_EQ(refhost::describe(factory.report()), "device gone: hang-up");
+}
+
+TEST_F(SerialPortTest, ADriverWithoutLowLatencyIsNotedOnceInTheTrace) {
+    port.reset();
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    {
+        refhost::FrameTrace trace(out);
+        refhost::SerialFactory factory;
+        factory.setTrace(&trace);
+        ISerialPort* traced = factory.OpenSerial(path.c_str());
+        ASSERT_NE(traced, nullptr) << factory.lastError();
+        EXPECT_EQ(traced->Setup(9600, 1, 8, 1, 1), 1) << "a pty has no low latency: no error";
+        EXPECT_EQ(traced->Setup(19200, 1, 8, 1, 1), 1);
+    }
+    std::fclose(out);
+    const std::string lines = text;
+    std::free(text);
+    const size_t first = lines.find("LATENCY " + path + ": no low-latency mode");
+    EXPECT_NE(first, std::string::npos) << lines;
+    EXPECT_EQ(lines.find("LATENCY", first + 1), std::string::npos) << lines;
+    EXPECT_NE(lines.find("SETUP " + path + " 19200 baud"), std::string::npos) << lines;
 }

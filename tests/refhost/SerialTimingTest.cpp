@@ -85,3 +85,49 @@ TEST_F(SerialTiming, SendKeepsTheLineQuietAfterTheLastByteReceived) {
     EXPECT_LT(tookUs, port->silenceUs() + SlackMs * 1000);
     EXPECT_EQ(portSent(8), request);
 }
+
+TEST_F(SerialTiming, AnAnswerInBurstsIsWaitedForWhileBytesOfNoKnownLengthEndOnTheGap) {
+    port->setLateGuardMs(0);  // the cases follow each other at once
+    const Bytes read20 = frame("01 03 00 00 00 14");
+    Bytes answer = hexBytes("01 03 28");
+    for (uint8_t i = 0; i < 40; ++i) {
+        answer.push_back(i);
+    }
+    answer = qarntest::withCrc(answer);
+    const Bytes garbage(45, 0x55);
+    // Three bursts of 15 bytes, as an adapter with a latency timer hands them on.
+    const struct {
+        const char* what;
+        const Bytes& line;
+        int spacingMs, gapMs;
+        size_t expected;
+    } cases[] = {
+        {"answer, bursts closer than the gap", answer, 6, 10, 45},
+        {"answer, bursts farther apart than the gap", answer, 16, 10, 45},
+        // Wide margins: a starved process sees a gap only as long as it is away.
+        {"garbage, bursts farther apart than the gap", garbage, 100, 10, 15},
+        {"garbage, bursts closer than a longer gap", garbage, 100, 400, 45},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(port->Send(read20.data(), 8, 0), 8);
+        ASSERT_EQ(portSent(8), read20);
+        std::thread device([&] {
+            for (size_t at = 0; at < c.line.size(); at += 15) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(at == 0 ? 0 : c.spacingMs));
+                deviceSends(Bytes(c.line.begin() + static_cast<long>(at),
+                                  c.line.begin() + static_cast<long>(at + 15)));
+            }
+        });
+        const auto t0 = Clock::now();
+        EXPECT_EQ(receive(3000, c.gapMs), Bytes(c.line.begin(), c.line.begin() + c.expected));
+        const long long took = msSince(t0);
+        device.join();
+        EXPECT_LT(took, 3000) << "waited for the time-out";
+        if (c.expected == c.line.size()) {
+            EXPECT_GE(took, 2 * c.spacingMs);
+        }
+        settle(50);
+        EXPECT_EQ(port->Drain(nullptr, 0, 0), static_cast<int>(c.line.size() - c.expected));
+    }
+}
