@@ -60,6 +60,7 @@ void stopRunner(void* runner) {
 class SimulateCommand final : public Command {
   public:
     const char* name() const override { return "simulate"; }
+    bool talksToLine() const override { return false; }
     const char* summary() const override {
         return "simulate Modbus RTU slaves on a pty or a serial device";
     }

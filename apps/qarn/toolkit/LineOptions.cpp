@@ -154,6 +154,23 @@ void addLineOptions(CLI::App& app, LineOptions& o) {
         ->group(host);
 }
 
+void addPortOptions(CLI::App& app, LineOptions& o) {
+    const char* port = "Port";
+    app.add_option("--echo", o.echo,
+                   "whether the adapter hands back our own requests: auto finds out from the "
+                   "first answer that tells, on strips them, off takes what comes as the answer")
+        ->check(CLI::IsMember({"auto", "on", "off"}, CLI::ignore_case))
+        ->capture_default_str()
+        ->group(port);
+    app.add_option("--late-guard", o.lateGuardMs,
+                   "ms of quiet the line needs after a request without a proper answer before "
+                   "the next one, so a late answer is not taken for it (default: the time-out "
+                   "just used)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("MS")
+        ->group(port);
+}
+
 void finishLineOptions(const CLI::App& app, LineOptions& o) {
     o.quickGiven = std::any_of(std::begin(QuickOptions), std::end(QuickOptions),
                                [&app](const char* name) { return app.count(name) > 0; });

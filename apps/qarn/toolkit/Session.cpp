@@ -10,6 +10,8 @@
 
 #include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IProtocol.h>
+#include <qarn/refhost/EchoMode.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 
@@ -52,9 +54,18 @@ Session::Session(const LineOptions& options)
       storePath_(options.store.empty()
                      ? defaultStorePath(std::getenv("XDG_STATE_HOME"), homeFolder().c_str())
                      : options.store) {
+    refhost::SerialFactory& ports = host_.serialFactory();
+    refhost::EchoMode echo = refhost::EchoMode::Auto;
+    if (!refhost::parseEchoMode(options.echo, echo)) {
+        throw UsageError("--echo must be auto, on or off, not '" + options.echo + "'");
+    }
+    ports.setEcho(echo);
+    if (options.lateGuardMs) {
+        ports.setLateGuardMs(*options.lateGuardMs);
+    }
     for (const std::string& mapping : options.portMaps) {
         std::string error;
-        if (!host_.serialFactory().addMapping(mapping, error)) {
+        if (!ports.addMapping(mapping, error)) {
             throw UsageError(error);
         }
     }
@@ -181,6 +192,15 @@ std::string Session::storeFailureSince(int before) {
 
 void Session::clearPortError() {
     host_.serialFactory().clearError();
+    host_.serialFactory().beginReport();
+}
+
+const refhost::LineReport& Session::lineReport() const {
+    return host_.serialFactory().report();
+}
+
+void Session::setCancelFd(int fd) {
+    host_.serialFactory().setCancelFd(fd);
 }
 
 int Session::lastErrorCode() const {
@@ -192,10 +212,17 @@ std::string Session::lastErrorText() const {
     if (protocol_ != nullptr && protocol_->GetLastErrorString() != nullptr) {
         text = protocol_->GetLastErrorString();
     }
-    // The plug-in can only say "Communication error"; the port knows what happened.
+    // The plug-in can only say "Communication error"; the ports know what they saw, and the
+    // operating system what happened to them.
+    const refhost::LineReport& report = host_.serialFactory().report();
+    std::string seen = refhost::describe(report);
     const std::string& os = host_.serialFactory().lastError();
-    if (!os.empty()) {
-        text += " (" + os + ")";
+    if (!os.empty() &&
+        (report.osReason.empty() || seen.find(report.osReason) == std::string::npos)) {
+        seen += (seen.empty() ? "" : "; ") + os;
+    }
+    if (!seen.empty()) {
+        text += " (" + seen + ")";
     }
     return text;
 }

@@ -9,6 +9,7 @@
 #include <qarn/refhost/FileStore.h>
 #include <qarn/refhost/FrameTrace.h>
 #include <qarn/refhost/HostFactory.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/refhost/PluginLoader.h>
 #include <qarn/toolkit/NodeGuard.h>
 
@@ -50,13 +51,20 @@ class Session {
     // returned is not repeated when the session ends.
     std::string storeFailureSince(int before);
 
-    // "error -6: Communication error", followed by what the operating system said about the
-    // port when it said something since the last call of clearPortError().
+    // "error -6: Communication error (no answer within 200 ms, 3 tries)": the plug-in's code and
+    // text, then in parentheses what the ports saw and the operating system said since the last
+    // clearPortError(), when there is anything.
     std::string protocolError();
-    // Its two parts: the plug-in's code, and its text with the port's reason.
+    // Its two parts: the plug-in's code, and its text with what the ports saw.
     int lastErrorCode() const;
     std::string lastErrorText() const;
+    // Opens a new window of what the ports see; call it before every plug-in call that may talk
+    // to the line.
     void clearPortError();
+    // What the ports saw since the last clearPortError().
+    const refhost::LineReport& lineReport() const;
+    // Every wait of the ports also ends when `fd` becomes readable (-1: no such descriptor).
+    void setCancelFd(int fd);
     // Throws Failure with "<what>: <protocolError()>".
     [[noreturn]] void fail(const std::string& what);
 
