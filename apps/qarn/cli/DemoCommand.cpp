@@ -216,7 +216,9 @@ class DemoCommand final : public Command {
                 const std::unique_ptr<PollOutput> output =
                     makePollOutput(display, std::cout, poller.tags());
                 const StopOnSignal stopper;
+                session.setCancelFd(stopper.cancelFd());
                 poller.run(settings, *output);
+                session.setCancelFd(-1);
             }
             for (const DemoWrite& w : DemoWrites) {
                 readBack = writeAndReadBack(session, protocol, w, say) && readBack;
