@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <qarn/host/IProtocol.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/NodeGuard.h>
@@ -145,6 +146,7 @@ class ConsoleCommand final : public Command {
         }
         const int storeFailures = session.storeFailures();
         std::vector<char> reply(ReplySize + 1, '\0');
+        session.clearPortError();
         if (p.DoCommand(line.c_str(), reply.data(), ReplySize) == 0) {
             std::cerr << "qarn: unknown console command '" << line << "' (try: help)\n";
             return ExitUsage;
@@ -153,6 +155,11 @@ class ConsoleCommand final : public Command {
         std::cout << text;
         if (!text.empty() && text.back() != '\n') {
             std::cout << "\n";
+        }
+        // The plug-in's reply is all it says; what the ports saw goes beside it.
+        const std::string seen = refhost::describe(session.lineReport());
+        if (!seen.empty()) {
+            std::cerr << "qarn: " << line << ": the line: " << seen << "\n";
         }
         if (words.front() == "getid") {
             for (const std::string& note : session.nodeGuard().storedProblems()) {

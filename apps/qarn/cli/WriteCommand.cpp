@@ -6,7 +6,9 @@
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
+#include <qarn/refhost/EchoMode.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/TagValue.h>
@@ -57,6 +59,7 @@ class WriteCommand final : public Command {
                 throw UsageError(tag_ + ": refused, nothing changed: " + problem);
             }
         }
+        settleEcho(context, p, handle, tag_);
         const int storeFailures = session.storeFailures();
         session.clearPortError();
         if (!p.Write(&handle.tag(), value.data())) {
@@ -73,6 +76,22 @@ class WriteCommand final : public Command {
     }
 
   private:
+    // A write's answer looks just like its request, so while the port has not yet found out
+    // whether the adapter echoes (--echo auto), it can't take any answer to it. A read settles
+    // that (its answer and its echo differ), so the tag is read once first; what it gives does
+    // not matter. The node-override area is the plug-in's own: nothing to settle there.
+    static void settleEcho(CommandContext& context, IProtocol& p, const TagHandle& handle,
+                           const std::string& address) {
+        refhost::EchoMode mode = refhost::EchoMode::Auto;
+        if (!refhost::parseEchoMode(context.options().echo, mode) ||
+            mode != refhost::EchoMode::Auto || NodeGuard::isNodeOverride(address)) {
+            return;
+        }
+        std::vector<uint8_t> image(hostValueSize(handle.type()) + 1, 0);
+        context.session().clearPortError();
+        p.Read(&handle.tag(), image.data());
+    }
+
     std::string tag_;
     std::string value_;
     bool broadcast_ = false;
