@@ -100,7 +100,7 @@ def table_crc_functions(library):
 plugin, _ = inclusive(r"ProtocolBase::Read\(ITag const\*, unsigned char\*\)")
 plugin_crc, _ = inclusive(r"ModbusFrameN::crc16\(.*")
 port, _ = inclusive(r"refhost::SerialPort::(Drain|Send|Receive)\(.*")
-port_frames, _ = inclusive(r"rtu::isCompleteAnswer\(.*")
+port_frames, _ = inclusive(r"rtu::(expect|fitAnswer)\(.*")
 peer, library = inclusive(r"modbus_read_registers")
 peer_crc = sum(costs[(f, library)] for f in table_crc_functions(library)) if library else 0
 if not plugin or not peer:
@@ -110,7 +110,7 @@ rows = [
     ("plug-in Read (ProtocolBase::Read)", plugin),
     ("  its CRC (ModbusFrameN::crc16)", plugin_crc),
     ("  the reference host's port (Drain, Send, Receive)", port),
-    ("    of which the port's frame-end test (rtu::isCompleteAnswer, CRCs included)",
+    ("    of which judging the answer (rtu::expect, rtu::fitAnswer, CRCs included)",
      port_frames),
     ("  the rest of the plug-in", plugin - plugin_crc - port),
     ("libmodbus modbus_read_registers", peer),

@@ -402,10 +402,11 @@ bool SerialPort::pause(int64_t deadlineUs) {
     return true;
 }
 
-SerialPort::Wait SerialPort::waitReadable(int64_t timeoutUs) {
-    const int64_t deadline = monoNowUs() + std::max<int64_t>(timeoutUs, 0);
+SerialPort::Wait SerialPort::waitReadable(int64_t nowUs, int64_t timeoutUs) {
+    // The caller has just read the clock; it is read again only after an interruption.
+    const int64_t deadline = nowUs + std::max<int64_t>(timeoutUs, 0);
+    int64_t left = deadline - nowUs;
     for (;;) {
-        const int64_t left = std::max<int64_t>(deadline - monoNowUs(), 0);
         timespec ts{};
         ts.tv_sec = static_cast<time_t>(left / 1000000);
         ts.tv_nsec = static_cast<long>((left % 1000000) * 1000);
@@ -431,15 +432,20 @@ SerialPort::Wait SerialPort::waitReadable(int64_t timeoutUs) {
             lose("poll: " + osText(err), osText(err));
             return Wait::Failed;
         }
+        left = std::max<int64_t>(deadline - monoNowUs(), 0);
     }
 }
 
 int SerialPort::readPending(uint8_t* buffer, int size) {
     int got = 0;
     while (got < size && !gone()) {
-        const ssize_t n = ::read(fd_, buffer + got, static_cast<size_t>(size - got));
+        const int want = size - got;
+        const ssize_t n = ::read(fd_, buffer + got, static_cast<size_t>(want));
         if (n > 0) {
             got += static_cast<int>(n);
+            if (n < want) {
+                break;  // a short read: nothing more is pending now, no need to ask again
+            }
             continue;
         }
         if (n == 0) {
@@ -508,7 +514,7 @@ bool SerialPort::awaitLateGuard() {
             gaveUp = true;
             break;
         }
-        const Wait w = waitReadable(std::min(quietAt, giveUp) - now);
+        const Wait w = waitReadable(now, std::min(quietAt, giveUp) - now);
         if (w == Wait::Cancelled || w == Wait::Failed) {
             return false;
         }
@@ -534,14 +540,17 @@ bool SerialPort::awaitLateGuard() {
 bool SerialPort::awaitQuietLine() {
     // A master keeps the line quiet for 3.5 characters before a frame. Bytes that come in while
     // it waits are stray (the request is not out yet): they are dropped and the wait starts over.
-    const int64_t giveUp = monoNowUs() + MaxQuietWaitUs;
+    int64_t giveUp = 0;
     for (;;) {
         const int64_t quietAt = lastTrafficUs_ + silenceUs_;
         const int64_t now = monoNowUs();
+        if (giveUp == 0) {
+            giveUp = now + MaxQuietWaitUs;
+        }
         if (now >= quietAt || now >= giveUp) {
             return true;
         }
-        const Wait w = waitReadable(quietAt - now);
+        const Wait w = waitReadable(now, quietAt - now);
         if (w == Wait::Cancelled || w == Wait::Failed) {
             return false;
         }
@@ -567,12 +576,12 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
     }
 
     int sent = 0;
-    int64_t stallDeadline = monoNowUs() + WriteStallUs;
+    int64_t stallDeadline = 0;  // set when the transmitter first makes us wait
     while (sent < length) {
         const ssize_t n = ::write(fd_, frame + sent, static_cast<size_t>(length - sent));
         if (n > 0) {
             sent += static_cast<int>(n);
-            stallDeadline = monoNowUs() + WriteStallUs;
+            stallDeadline = 0;
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -583,7 +592,11 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
             lose(osText(err), osText(err));
             return 0;
         }
-        const int64_t left = stallDeadline - monoNowUs();
+        const int64_t now = monoNowUs();
+        if (stallDeadline == 0) {
+            stallDeadline = now + WriteStallUs;
+        }
+        const int64_t left = stallDeadline - now;
         if (left <= 0) {
             fail("transmitter stalled");
             return 0;
@@ -610,8 +623,10 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
     if (static_cast<size_t>(length) <= sizeof lastSent_) {
         std::memcpy(lastSent_, frame, static_cast<size_t>(length));
         lastSentLength_ = static_cast<size_t>(length);
+        expectation_ = rtu::expect(lastSent_, lastSentLength_);
     } else {
         lastSentLength_ = 0;
+        expectation_ = rtu::Expectation{};
     }
     return length;
 }
@@ -650,7 +665,7 @@ SerialPort::Judgement SerialPort::judge(size_t size) {
         return have >= size ? Judgement{Step::Done, echo, size, Outcome::Answer}
                             : Judgement{Step::WaitGap, echo, 0, Outcome::Answer};
     }
-    const rtu::AnswerShape shape = rtu::fitAnswer(request, requestLength, answer, have);
+    const rtu::AnswerShape shape = rtu::fitAnswer(expectation_, answer, have);
     switch (shape.fit) {
         case rtu::AnswerFit::Complete:
             if (echo_ == EchoMode::Auto && !startsWithRequest) {
@@ -691,7 +706,7 @@ SerialPort::Judgement SerialPort::finish(const Judgement& last) {
         return {Step::Done, last.echo, length, Outcome::Damaged};
     }
     if (lastSentLength_ > 0 &&
-        rtu::fitAnswer(lastSent_, lastSentLength_, frame, length).fit == rtu::AnswerFit::Foreign) {
+        rtu::fitAnswer(expectation_, frame, length).fit == rtu::AnswerFit::Foreign) {
         return {Step::Done, last.echo, length, Outcome::Foreign};
     }
     return {Step::Done, last.echo, length, Outcome::Unexpected};
@@ -776,7 +791,7 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
             // gap that would end it otherwise.
             waitUs = std::max(deadline - now, gapUs);
         }
-        const Wait w = waitUs > 0 ? waitReadable(waitUs) : Wait::Timeout;
+        const Wait w = waitUs > 0 ? waitReadable(now, waitUs) : Wait::Timeout;
         if (w == Wait::Cancelled) {
             j = {Step::Done, 0, 0, Outcome::Cancelled};
             rxLength_ = 0;

@@ -79,8 +79,7 @@ TEST(RtuFrame, AnswerLengthFollowsFunctionAndQuantity) {
 
 TEST(RtuFrame, CompleteRequestNeedsItsWholeLengthAndAGoodCrc) {
     const Bytes read = frame("01 03 00 00 00 01");
-    Bytes badCrc = read;
-    badCrc.back() ^= 0x01;
+    const Bytes badCrc = withBrokenCrc(read);
     const std::pair<Bytes, bool> cases[] = {
         {read, true},
         {frame("[03 08 01 CC 02 62 00 01 05]"), true},
@@ -100,8 +99,7 @@ TEST(RtuFrame, CompleteAnswerNeedsExactLengthGoodCrcAndMatchingWrapper) {
     const Bytes read = frame("01 03 00 00 00 01");
     const Bytes answer = frame("01 03 02 12 34");
     const Bytes write10 = frame("0A 06 00 00 00 AE");
-    Bytes badCrc = answer;
-    badCrc.back() ^= 0xFF;
+    const Bytes badCrc = withBrokenCrc(answer, 0xFF);
     Bytes badInner = frame("[01 03 02 12 34]");
     badInner[3] ^= 0x40;
     const struct {

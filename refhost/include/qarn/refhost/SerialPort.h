@@ -19,6 +19,7 @@
 #include <qarn/host/ISerialPort.h>
 #include <qarn/refhost/EchoMode.h>
 #include <qarn/refhost/LineReport.h>
+#include <qarn/rtu/AnswerFit.h>
 
 struct termios;
 
@@ -141,7 +142,8 @@ class SerialPort final : public ISerialPort {
         Outcome outcome;
     };
 
-    Wait waitReadable(int64_t timeoutUs);
+    // Waits until `timeoutUs` after `nowUs` (the clock the caller has just read).
+    Wait waitReadable(int64_t nowUs, int64_t timeoutUs);
     // Sleeps until `deadlineUs`; false when the stop request came first.
     bool pause(int64_t deadlineUs);
     bool cancelRequested() const;
@@ -190,6 +192,7 @@ class SerialPort final : public ISerialPort {
 
     uint8_t lastSent_[MaxRequest] = {};
     size_t lastSentLength_ = 0;
+    rtu::Expectation expectation_;  // what lastSent_ calls for
     // Bytes read but not handed out: what follows an answer in the same read, until Drain.
     std::array<uint8_t, 1024> rx_{};
     size_t rxLength_ = 0;

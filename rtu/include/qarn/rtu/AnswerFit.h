@@ -23,6 +23,19 @@ struct AnswerShape {
     size_t length;
 };
 
+// What a request calls for, worked out once when it is sent, so that judging each chunk of its
+// answer costs no CRC of the request.
+struct Expectation {
+    bool wrapped = false;  // sent in the ISMG wrapper: the answer must come in it too
+    uint8_t node = 0;
+    uint8_t function = 0;
+    size_t length = 0;   // the normal answer, bare, CRC included; 0 when not known
+    bool read = false;   // a read: the answer's byte count must match
+    bool valid = false;  // the request itself had a good CRC
+};
+Expectation expect(const uint8_t* request, size_t requestSize);
+AnswerShape fitAnswer(const Expectation& expectation, const uint8_t* bytes, size_t count);
+
 // Both as on the wire: `request` the whole request sent (bare or in the ISMG wrapper), `bytes`
 // what came so far. Reads must also carry the byte count the request calls for.
 AnswerShape fitAnswer(const uint8_t* request, size_t requestSize, const uint8_t* bytes,
