@@ -79,9 +79,10 @@ class PollTool : public ::testing::Test {
 
 TEST_F(PollTool, FaultsOnTheLineMarkTheTagsOfTheRequestHitAndTheNextCycleRecovers) {
     const std::pair<const char*, const char*> cases[] = {
-        {"--drop", "Communication error"},
-        {"--bad-crc", "Communication error"},
-        {"--wrong-node", "Incorrect node address in response"},
+        {"--drop", "Communication error (no answer within 400 ms, 1 try)"},
+        {"--bad-crc", "Communication error (CRC error in 1 answer)"},
+        {"--wrong-node",
+         "Incorrect node address in response (answer from another node or function)"},
         {"--exception", "Exception: Failure in device"},
         {"--delay", nullptr},  // late, but within the time-out
     };

@@ -165,7 +165,9 @@ TEST_F(QarnTool, FailuresExitWith1AndCarryThePluginsCodeAndText) {
     slave.silent = true;
     r = run({"read", "1?HREG?400001?unsignedShort"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "qarn: 1?HREG?400001?unsignedShort: error -6: Communication error\n");
+    EXPECT_EQ(r.err,
+              "qarn: 1?HREG?400001?unsignedShort: error -6: Communication error (no answer within "
+              "300 ms, 3 tries)\n");
     EXPECT_EQ(slave.requests, 1 + 3) << "a silent slave is asked repeat + 1 times";
 }
 
@@ -180,6 +182,8 @@ TEST_F(QarnTool, UsageErrorsExitWith2AndSendNothing) {
         {"simulate", "--pty", "--slave", "1:generic", "--slave", "1:EM24"},
         {"simulate", "--pty", "--slave", "1:generic", "--baud", "460800"},
         {"simulate", "--pty", "--slave", "1:generic", "--parity", "space"},
+        {"simulate", "--serial", "/dev/null", "--slave", "1:generic", "--link", "/tmp/x"},
+        {"simulate", "--pty", "--slave", "1:generic", "--jitter", "normal"},
     };
     for (const auto& args : cases) {
         const ToolResult r = runTool(args);

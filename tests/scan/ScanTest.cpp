@@ -35,8 +35,10 @@ TEST(Scan, AFailedRequestMarksItsTagsAndTheCycleGoesOn) {
         ASSERT_NE(tags.back(), nullptr) << address;
     }
     bool stop = false;
+    bool stopDuringNextRead = false;
     qarn::ScanHooks hooks;
     hooks.stopRequested = [&stop] { return stop; };
+    hooks.beforeRead = [&] { stop = stop || stopDuringNextRead; };
     hooks.answeredLocally = [](const ITag& t) {
         return std::string(t.GetVarName()).find("?NO?") != std::string::npos;
     };
@@ -64,6 +66,13 @@ TEST(Scan, AFailedRequestMarksItsTagsAndTheCycleGoesOn) {
     stop = true;
     EXPECT_FALSE(scan.runCycle().complete);
     EXPECT_EQ(port.requests().size(), sent);
+
+    // One that comes while a request waits (and makes it fail) abandons the cycle after it.
+    stop = false;
+    stopDuringNextRead = true;
+    port.silence();
+    EXPECT_FALSE(scan.runCycle().complete);
+    EXPECT_EQ(port.requests().size(), sent + 1);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <qarn/toolkit/StopOnSignal.h>
@@ -18,8 +19,11 @@ TEST(StopOnSignal, TurnsItsSignalsIntoAStopRequestAndGivesTheHandlersBackAfterwa
         const qarn::StopOnSignal stop(
             {SIGINT, SIGHUP}, [](void* count) { ++*static_cast<int*>(count); }, &actions);
         EXPECT_FALSE(qarn::StopOnSignal::stopRequested());
+        pollfd cancel{stop.cancelFd(), POLLIN, 0};
+        EXPECT_EQ(poll(&cancel, 1, 0), 0);
         raise(SIGHUP);
         EXPECT_TRUE(qarn::StopOnSignal::stopRequested());
+        EXPECT_EQ(poll(&cancel, 1, 0), 1) << "a wait on the cancel descriptor ends";
         raise(SIGINT);
         EXPECT_EQ(actions, 2);
     }

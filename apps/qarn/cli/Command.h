@@ -36,6 +36,8 @@ class Command {
     virtual const char* summary() const = 0;
     // Declares the command's own arguments; the line options are already on `app`.
     virtual void define(CLI::App& app) = 0;
+    // Whether the command talks to the line as its master: it then takes the port options too.
+    virtual bool talksToLine() const { return true; }
     // Runs after a successful parse; returns the exit status or throws UsageError or Failure.
     virtual int run(CommandContext& context) = 0;
 };

@@ -5,14 +5,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <vector>
 
 #include <qarn/host/IProtocol.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include "Commands.h"
 
@@ -47,6 +50,32 @@ char** complete(const char* text, int start, int) {
     return start == 0 ? rl_completion_matches(text, completeWord) : nullptr;
 }
 
+// The console's words as the plug-in splits them: at every blank, each word trimmed.
+std::vector<std::string> consoleWords(const std::string& line) {
+    std::vector<std::string> words;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = line.find(' ', begin);
+        std::string word = line.substr(begin, end == std::string::npos ? end : end - begin);
+        word.erase(0, word.find_first_not_of(" \t"));
+        word.erase(word.find_last_not_of(" \t") + 1);
+        words.push_back(word);
+        if (end == std::string::npos) {
+            return words;
+        }
+        begin = end + 1;
+    }
+}
+
+// The byte of a one-byte value as the console's write takes it (two hex digits); -1 otherwise.
+int hexByte(const std::string& data) {
+    if (data.size() != 2 || std::isxdigit(static_cast<unsigned char>(data[0])) == 0 ||
+        std::isxdigit(static_cast<unsigned char>(data[1])) == 0) {
+        return -1;
+    }
+    return static_cast<int>(std::strtol(data.c_str(), nullptr, 16));
+}
+
 class ConsoleCommand final : public Command {
   public:
     const char* name() const override { return "console"; }
@@ -58,10 +87,19 @@ class ConsoleCommand final : public Command {
         app.add_option("COMMAND", words_,
                        "console command and its arguments, e.g. getid or setid 5 7; none: "
                        "interactive (or lines from standard input)");
+        app.add_flag("--broadcast", broadcast_,
+                     "allow the console's write to node 0, a broadcast that every slave obeys");
+        app.footer(
+            "read, write and setid are refused before they reach the plug-in for a node (or a "
+            "stored override) that is reserved, above 255, no number, or 0 for a write without "
+            "--broadcast; getid adds a note for every stored override that is refused. Exit "
+            "status: 2 for a refused or unknown command, 1 when a change was not saved in the "
+            "store.");
     }
 
     int run(CommandContext& context) override {
         Session& session = context.session();
+        session.allowBroadcast(broadcast_);
         // Without a line the console still answers help, info, xml, setid and the like.
         IProtocol& p = hasLine(context.options()) ? session.started() : session.protocol();
         if (!words_.empty()) {
@@ -69,31 +107,78 @@ class ConsoleCommand final : public Command {
             for (const std::string& w : words_) {
                 line += (line.empty() ? "" : " ") + w;
             }
-            return execute(p, line) ? ExitOk : ExitUsage;
+            return execute(session, p, line);
         }
-        return isatty(STDIN_FILENO) != 0 ? interactive(p) : script(p);
+        return isatty(STDIN_FILENO) != 0 ? interactive(session, p) : script(session, p);
     }
 
   private:
-    // False when the plug-in does not know the command.
-    static bool execute(IProtocol& p, const std::string& line) {
+    // Why the guard keeps `words` from the plug-in, or empty.
+    static std::string refusal(Session& session, const std::vector<std::string>& words) {
+        const std::string& verb = words.front();
+        const NodeGuard guard = session.nodeGuard();
+        if (verb == "setid" && words.size() == 3) {
+            return guard.setIdProblem(words[1], words[2]);
+        }
+        if (verb == "read" && words.size() == 2) {
+            return guard.tagProblem(words[1], TagAccess::Read);
+        }
+        if (verb == "write" && words.size() == 3) {
+            std::string problem = guard.tagProblem(words[1], TagAccess::Write);
+            const int target = hexByte(words[2]);
+            if (problem.empty() && NodeGuard::isNodeOverride(words[1]) && target >= 0) {
+                problem = guard.targetProblem(target);
+            }
+            return problem;
+        }
+        return std::string();
+    }
+
+    // The exit status of one console line: refused or unknown commands give 2, changes the
+    // store did not save 1.
+    static int execute(Session& session, IProtocol& p, const std::string& line) {
+        const std::vector<std::string> words = consoleWords(line);
+        const std::string problem = refusal(session, words);
+        if (!problem.empty()) {
+            std::cerr << "qarn: " << line << ": refused, nothing sent or changed: " << problem
+                      << "\n";
+            return ExitUsage;
+        }
+        const int storeFailures = session.storeFailures();
         std::vector<char> reply(ReplySize + 1, '\0');
+        session.clearPortError();
         if (p.DoCommand(line.c_str(), reply.data(), ReplySize) == 0) {
             std::cerr << "qarn: unknown console command '" << line << "' (try: help)\n";
-            return false;
+            return ExitUsage;
         }
         const std::string text(reply.data());
         std::cout << text;
         if (!text.empty() && text.back() != '\n') {
             std::cout << "\n";
         }
+        // The plug-in's reply is all it says; what the ports saw goes beside it.
+        const std::string seen = refhost::describe(session.lineReport());
+        if (!seen.empty()) {
+            std::cerr << "qarn: " << line << ": the line: " << seen << "\n";
+        }
+        if (words.front() == "getid") {
+            for (const std::string& note : session.nodeGuard().storedProblems()) {
+                std::cout << note << "\n";
+            }
+        }
         std::cout.flush();
-        return true;
+        // The plug-in answers as if stored; the change is lost when the tool ends.
+        const std::string unsaved = session.storeFailureSince(storeFailures);
+        if (!unsaved.empty()) {
+            std::cerr << "qarn: " << line << ": the change was not saved: " << unsaved << "\n";
+            return ExitFailure;
+        }
+        return ExitOk;
     }
 
     static bool isQuit(const std::string& line) { return line == "quit" || line == "exit"; }
 
-    static int interactive(IProtocol& p) {
+    static int interactive(Session& session, IProtocol& p) {
         rl_attempted_completion_function = complete;
         std::cout << "qarn console: help lists the commands, quit or Ctrl-D ends.\n";
         while (char* raw = readline("qarn> ")) {
@@ -106,13 +191,13 @@ class ConsoleCommand final : public Command {
             if (isQuit(line)) {
                 break;
             }
-            execute(p, line);
+            execute(session, p, line);
         }
         return ExitOk;
     }
 
-    // Lines from a pipe or a file: no prompt; any unknown command makes the exit status 2.
-    static int script(IProtocol& p) {
+    // Lines from a pipe or a file: no prompt; the first line that fails sets the exit status.
+    static int script(Session& session, IProtocol& p) {
         int status = ExitOk;
         std::string line;
         while (std::getline(std::cin, line)) {
@@ -125,14 +210,16 @@ class ConsoleCommand final : public Command {
             if (isQuit(line)) {
                 break;
             }
-            if (!execute(p, line)) {
-                status = ExitUsage;
+            const int result = execute(session, p, line);
+            if (status == ExitOk) {
+                status = result;
             }
         }
         return status;
     }
 
     std::vector<std::string> words_;
+    bool broadcast_ = false;
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <qarn/sim/SlaveEngine.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/StopOnSignal.h>
 #include <qarn/toolkit/TagValue.h>
@@ -215,7 +216,9 @@ class DemoCommand final : public Command {
                 const std::unique_ptr<PollOutput> output =
                     makePollOutput(display, std::cout, poller.tags());
                 const StopOnSignal stopper;
+                session.setCancelFd(stopper.cancelFd());
                 poller.run(settings, *output);
+                session.setCancelFd(-1);
             }
             for (const DemoWrite& w : DemoWrites) {
                 readBack = writeAndReadBack(session, protocol, w, say) && readBack;
@@ -233,6 +236,8 @@ class DemoCommand final : public Command {
     // Prints "NAME (ADDRESS): was OLD, wrote NEW, read back VALUE"; true when VALUE is NEW.
     static bool writeAndReadBack(Session& session, IProtocol& protocol, const DemoWrite& w,
                                  std::ostream& say) {
+        // A store of the user's (--store) may hold overrides for the demo's nodes.
+        session.checkTag(w.address, TagAccess::Write);
         const TagReading before = readTag(session, protocol, w.address);
         TagHandle handle(session, protocol, w.address);
         std::vector<uint8_t> value;

@@ -16,6 +16,7 @@ namespace {
 class InfoCommand final : public Command {
   public:
     const char* name() const override { return "info"; }
+    bool talksToLine() const override { return false; }
     const char* summary() const override { return "show the plug-in's identity and its info text"; }
     void define(CLI::App&) override {}
 

@@ -72,8 +72,11 @@ class PollCommand final : public Command {
             makePollOutput(display, std::cout, poller.tags());
         CycleSummary last;
         {
+            // Ctrl-C ends a wait for an answer too, not only the wait between cycles.
             const StopOnSignal stopper;
+            session.setCancelFd(stopper.cancelFd());
             last = poller.run(settings, *output);
+            session.setCancelFd(-1);
         }
         if (display.format != PollFormat::Table && last.complete) {
             std::cerr << "qarn poll: last cycle: " << summaryText(last) << "\n";

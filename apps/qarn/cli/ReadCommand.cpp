@@ -7,6 +7,7 @@
 #include <qarn/host/IProtocol.h>
 #include <qarn/output/ReadOutput.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/TagValue.h>
 #include "Commands.h"
@@ -35,6 +36,10 @@ class ReadCommand final : public Command {
         const ReadFormat format = readFormat(format_);
         Session& session = context.session();
         IProtocol& p = session.started();
+        // Every tag is checked before the first one is read.
+        for (const std::string& tag : tags_) {
+            session.checkTag(tag, TagAccess::Read);
+        }
         std::vector<TagReading> results;
         for (const std::string& tag : tags_) {
             results.push_back(readTag(session, p, tag));

@@ -6,12 +6,14 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <qarn/refhost/FrameTrace.h>
@@ -32,8 +34,10 @@ namespace {
 
 // Shared options that configure the master and mean nothing to the simulated slaves.
 const char* const MasterOnlyOptions[] = {
-    "--config",          "--config-file", "--mode",  "--model", "--node",   "--timeout", "--repeat",
-    "--preset-function", "--port-map",    "--store", "--ident", "--plugin", "--delay"};
+    "--config",   "--config-file", "--mode",        "--model",
+    "--node",     "--timeout",     "--repeat",      "--preset-function",
+    "--port-map", "--store",       "--store-reset", "--ident",
+    "--plugin",   "--delay"};
 
 struct FaultOption {
     const char* name;
@@ -56,6 +60,7 @@ void stopRunner(void* runner) {
 class SimulateCommand final : public Command {
   public:
     const char* name() const override { return "simulate"; }
+    bool talksToLine() const override { return false; }
     const char* summary() const override {
         return "simulate Modbus RTU slaves on a pty or a serial device";
     }
@@ -81,6 +86,30 @@ class SimulateCommand final : public Command {
         app.add_option("--show-profile", showProfile_,
                        "print a built-in profile in the profile file format and exit")
             ->group(group);
+        app.add_option("--link", model_.link,
+                       "with --pty: keep a symbolic link at PATH to the pty while serving, so "
+                       "that a master finds a restarted simulator under one name")
+            ->group(group);
+
+        const char* models = "Line models";
+        app.add_flag("--queue", model_.queue,
+                     "answer requests that come while a slave answers, in order (default: a "
+                     "half-duplex slave does not hear them)")
+            ->group(models);
+        app.add_option("--burst-ms", model_.burstMs,
+                       "hand the answers over in bursts every N ms, like a USB adapter; 0: at once")
+            ->check(CLI::NonNegativeNumber)
+            ->type_name("N")
+            ->group(models);
+        app.add_flag("--echo", model_.echo,
+                     "the master's own bytes come back to it before the answer (an adapter with "
+                     "its receiver on)")
+            ->group(models);
+        app.add_option("--noise", model_.noise,
+                       "probability 0..1 per answer of 1 to 8 random bytes after it")
+            ->check(CLI::Range(0.0, 1.0))
+            ->type_name("P")
+            ->group(models);
 
         const char* faults = "Faults (with a probability, on every n-th request, or both)";
         for (size_t i = 0; i < sim::FaultCount; ++i) {
@@ -105,6 +134,26 @@ class SimulateCommand final : public Command {
                        "exception code of the exception fault (default 4, failure in device)")
             ->check(CLI::Range(1, 255))
             ->group(faults);
+        app.add_option("--fault-node", faultNodes_,
+                       "faults, latency and jitter strike only this node; repeatable (default: "
+                       "every node)")
+            ->check(CLI::Range(1, static_cast<int>(sim::MaxNode)))
+            ->type_name("NODE")
+            ->group(faults);
+        app.add_option("--latency-ms", latencyMs_, "every answer starts N ms later")
+            ->check(CLI::NonNegativeNumber)
+            ->type_name("N")
+            ->group(faults);
+        app.add_option("--jitter-ms", jitterMs_,
+                       "and a random extra of up to N ms (uniform) or N ms on average "
+                       "(exponential)")
+            ->check(CLI::NonNegativeNumber)
+            ->type_name("N")
+            ->group(faults);
+        app.add_option("--jitter", jitter_, "distribution of the extra: uniform or exponential")
+            ->check(CLI::IsMember({"uniform", "exponential"}))
+            ->capture_default_str()
+            ->group(faults);
     }
 
     int run(CommandContext& context) override {
@@ -120,13 +169,21 @@ class SimulateCommand final : public Command {
                                  "not take it");
             }
         }
-        const sim::LineSettings line = simLineSettings(options, pace_);
+        sim::LineSettings line = simLineSettings(options, pace_);
+        line.queue = model_.queue;
+        line.burstMs = model_.burstMs;
+        line.echo = model_.echo;
+        line.noise = model_.noise;
+        line.link = model_.link;
         if (!options.device.empty() && !serial_.empty()) {
             throw UsageError("give the serial device once: --serial or --device");
         }
         const std::string serial = serial_.empty() ? options.device : serial_;
         if (pty_ == !serial.empty()) {
             throw UsageError("give either --pty or --serial PATH");
+        }
+        if (!line.link.empty() && !pty_) {
+            throw UsageError("--link is for a pty: give --pty");
         }
         if (slaves_.empty()) {
             throw UsageError("give at least one --slave NODE:PROFILE, e.g. --slave 1:EM24");
@@ -173,9 +230,11 @@ class SimulateCommand final : public Command {
 
         const char parityLetter = static_cast<char>(
             std::toupper(rtu::parityName(static_cast<int>(lineParity(options)))[0]));
-        std::cerr << "qarn simulate: " << devices << " on " << where << ", " << line.baud
-                  << " baud 8" << parityLetter << line.stopBits << (line.pace ? ", paced" : "")
-                  << ", seed " << seed_ << "; Ctrl-C stops" << std::endl;
+        std::cerr << "qarn simulate: " << devices << " on " << where
+                  << (line.link.empty() ? "" : " (linked as " + line.link + ")") << ", "
+                  << line.baud << " baud 8" << parityLetter << line.stopBits
+                  << (line.pace ? ", paced" : "") << modelText(line) << ", seed " << seed_
+                  << "; Ctrl-C stops" << std::endl;
 
         {
             const StopOnSignal stopper({SIGINT, SIGTERM, SIGHUP}, stopRunner, &runner);
@@ -184,7 +243,7 @@ class SimulateCommand final : public Command {
         if (traceOut != nullptr && traceOut != stderr) {
             std::fclose(traceOut);
         }
-        printStats(engine.stats());
+        printStats(engine.stats(), runner.stats());
         return ExitOk;
     }
 
@@ -230,6 +289,12 @@ class SimulateCommand final : public Command {
         }
         config.delayMs = delayMs_;
         config.exceptionCode = static_cast<uint8_t>(exceptionCode_);
+        for (const int node : faultNodes_) {
+            config.nodes.push_back(static_cast<uint8_t>(node));
+        }
+        config.latencyMs = latencyMs_;
+        config.jitterMs = jitterMs_;
+        config.jitter = jitter_ == "exponential" ? sim::Jitter::Exponential : sim::Jitter::Uniform;
         sim::FaultRule& delay = config.rule(sim::Fault::Delay);
         if (delayMs_ != 0 && delay.probability == 0 && delay.every == 0) {
             delay.every = 1;
@@ -237,7 +302,24 @@ class SimulateCommand final : public Command {
         return config;
     }
 
-    static void printStats(const sim::EngineStats& s) {
+    // ", half-duplex, echo, bursts every 16 ms" and the like: the line models in use.
+    static std::string modelText(const sim::LineSettings& line) {
+        std::string text = line.queue ? ", queueing" : ", half-duplex";
+        if (line.echo) {
+            text += ", echo";
+        }
+        if (line.burstMs != 0) {
+            text += ", bursts every " + std::to_string(line.burstMs) + " ms";
+        }
+        if (line.noise > 0) {
+            char probability[32];
+            std::snprintf(probability, sizeof probability, "%g", line.noise);
+            text += std::string(", noise ") + probability;
+        }
+        return text;
+    }
+
+    static void printStats(const sim::EngineStats& s, const sim::LineStats& line) {
         std::cerr << "qarn simulate: " << s.frames << " frames, " << s.answers << " answers ("
                   << s.exceptions << " exceptions), " << s.broadcasts << " broadcasts, "
                   << s.ignored << " ignored";
@@ -249,7 +331,18 @@ class SimulateCommand final : public Command {
                           std::to_string(s.faults[i]);
             }
         }
-        std::cerr << faults << std::endl;
+        const std::pair<const char*, uint64_t> lineCounts[] = {{"unheard", line.unheard},
+                                                               {"queued", line.queued},
+                                                               {"bytes echoed", line.echoed},
+                                                               {"noise bursts", line.noiseBursts},
+                                                               {"noise bytes", line.noiseBytes}};
+        std::string models;
+        for (const auto& [name, count] : lineCounts) {
+            if (count != 0) {
+                models += (models.empty() ? "; line: " : ", ") + std::to_string(count) + " " + name;
+            }
+        }
+        std::cerr << faults << models << std::endl;
     }
 
     CLI::App* app_ = nullptr;
@@ -263,6 +356,11 @@ class SimulateCommand final : public Command {
     uint32_t every_[sim::FaultCount] = {};
     uint32_t delayMs_ = 0;
     int exceptionCode_ = sim::DeviceFailure;
+    std::vector<int> faultNodes_;
+    uint32_t latencyMs_ = 0;
+    uint32_t jitterMs_ = 0;
+    std::string jitter_ = "uniform";
+    sim::LineSettings model_;  // the line models only; the rest comes from the line options
 };
 
 }  // namespace

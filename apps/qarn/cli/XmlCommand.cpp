@@ -16,6 +16,7 @@ namespace {
 class XmlCommand final : public Command {
   public:
     const char* name() const override { return "xml"; }
+    bool talksToLine() const override { return false; }
     const char* summary() const override { return "print the plug-in's XML description"; }
     void define(CLI::App&) override {}
 

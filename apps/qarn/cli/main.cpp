@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
         CLI::App* sub = app.add_subcommand(command->name(), command->summary());
         command->define(*sub);
         addLineOptions(*sub, options);
+        if (command->talksToLine()) {
+            addPortOptions(*sub, options);
+        }
         bySubcommand[sub] = command.get();
     }
 

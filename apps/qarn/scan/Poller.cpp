@@ -8,6 +8,7 @@
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/StopOnSignal.h>
 
@@ -46,7 +47,13 @@ void sleepUntil(std::chrono::steady_clock::time_point until) {
 
 Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs) {
     std::vector<const ITag*> tags;
+    const NodeGuard guard = session.nodeGuard();
     for (const TagSpec& entry : specs) {
+        const std::string problem = guard.tagProblem(entry.address, TagAccess::Read);
+        if (!problem.empty()) {
+            throw UsageError(entry.origin + " " + entry.name + " (" + entry.address +
+                             "): refused, nothing sent: " + problem);
+        }
         try {
             handles_.push_back(std::make_unique<TagHandle>(session, protocol, entry.address));
         } catch (const Failure& e) {

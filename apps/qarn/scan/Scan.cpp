@@ -42,6 +42,11 @@ CycleSummary Scan::runCycle() {
             return summary;
         }
         const bool ok = readGroup(group);
+        // A request that the stop request cut short failed for that alone: no result to show.
+        if (!ok && hooks_.stopRequested && hooks_.stopRequested()) {
+            summary.elapsed = std::chrono::steady_clock::now() - start;
+            return summary;
+        }
         summary.requests += group.onLine ? 1 : 0;
         summary.failedRequests += ok ? 0 : 1;
     }

@@ -141,6 +141,9 @@ void addLineOptions(CLI::App& app, LineOptions& o) {
                    "permanent store file (default $XDG_STATE_HOME/qarn/store.ini or "
                    "~/.local/state/qarn/store.ini)")
         ->group(host);
+    app.add_flag("--store-reset", o.storeReset,
+                 "move a damaged store file aside (it is kept) and start with an empty store")
+        ->group(host);
     app.add_option("--ident", o.ident, "instance name; also the store section (default QARN)")
         ->group(host);
     app.add_option("--plugin", o.plugin,
@@ -149,6 +152,23 @@ void addLineOptions(CLI::App& app, LineOptions& o) {
     app.add_flag("--trace", o.traceFile,
                  "print every frame to standard error; --trace=FILE appends to FILE")
         ->group(host);
+}
+
+void addPortOptions(CLI::App& app, LineOptions& o) {
+    const char* port = "Port";
+    app.add_option("--echo", o.echo,
+                   "whether the adapter hands back our own requests: auto finds out from the "
+                   "first answer that tells, on strips them, off takes what comes as the answer")
+        ->check(CLI::IsMember({"auto", "on", "off"}, CLI::ignore_case))
+        ->capture_default_str()
+        ->group(port);
+    app.add_option("--late-guard", o.lateGuardMs,
+                   "ms of quiet the line needs after a request without a proper answer before "
+                   "the next one, so a late answer is not taken for it (default: the time-out "
+                   "just used)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("MS")
+        ->group(port);
 }
 
 void finishLineOptions(const CLI::App& app, LineOptions& o) {

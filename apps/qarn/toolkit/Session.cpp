@@ -10,6 +10,8 @@
 
 #include <qarn/host/ErrorCodes.h>
 #include <qarn/host/IProtocol.h>
+#include <qarn/refhost/EchoMode.h>
+#include <qarn/refhost/LineReport.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 
@@ -26,6 +28,24 @@ std::string homeFolder() {
     return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
 }
 
+// Moves a damaged store aside, as --store-reset asks; a whole one stays as it is.
+void resetStore(refhost::FileStore& store, bool whole) {
+    if (whole) {
+        std::cerr << "qarn: the store " << store.path()
+                  << " is not damaged; --store-reset left it as it is\n";
+        return;
+    }
+    const std::string damage = store.error();
+    std::string kept;
+    if (!store.reset(kept)) {
+        throw UsageError("--store-reset: " + store.error());
+    }
+    std::cerr << "qarn: store reset (" << damage << "): "
+              << (kept.empty() ? std::string("there was no file to keep")
+                               : "the damaged file was moved aside to " + kept)
+              << "; starting with an empty store\n";
+}
+
 }  // namespace
 
 Session::Session(const LineOptions& options)
@@ -34,9 +54,18 @@ Session::Session(const LineOptions& options)
       storePath_(options.store.empty()
                      ? defaultStorePath(std::getenv("XDG_STATE_HOME"), homeFolder().c_str())
                      : options.store) {
+    refhost::SerialFactory& ports = host_.serialFactory();
+    refhost::EchoMode echo = refhost::EchoMode::Auto;
+    if (!refhost::parseEchoMode(options.echo, echo)) {
+        throw UsageError("--echo must be auto, on or off, not '" + options.echo + "'");
+    }
+    ports.setEcho(echo);
+    if (options.lateGuardMs) {
+        ports.setLateGuardMs(*options.lateGuardMs);
+    }
     for (const std::string& mapping : options.portMaps) {
         std::string error;
-        if (!host_.serialFactory().addMapping(mapping, error)) {
+        if (!ports.addMapping(mapping, error)) {
             throw UsageError(error);
         }
     }
@@ -46,9 +75,11 @@ Session::Session(const LineOptions& options)
                      "--store): node-ID overrides are not kept\n";
     } else {
         auto store = std::make_unique<refhost::FileStore>(storePath_);
-        if (!store->load()) {
-            // The plug-in still runs; its overrides then start empty.
-            std::cerr << "qarn: warning: " << store->error() << "\n";
+        const bool loaded = store->load();
+        if (options.storeReset) {
+            resetStore(*store, loaded);
+        } else if (!loaded) {
+            storeDamage_ = store->error();
         }
         host_.setStore(std::move(store));
     }
@@ -71,7 +102,7 @@ Session::~Session() {
     loader_.unload();
     // The plug-in cannot tell that its store refused a change; the user must learn it.
     const refhost::FileStore* store = host_.store();
-    if (store != nullptr && store->failedWrites() > 0) {
+    if (store != nullptr && store->failedWrites() > reportedStoreFailures_) {
         std::cerr << "qarn: warning: a change of the store was lost: " << store->error() << "\n";
     }
     if (traceFile_ != nullptr) {
@@ -93,6 +124,11 @@ IProtocol& Session::protocol() {
     if (!options_.ident.empty()) {
         protocol_->SetIdent(options_.ident.c_str());
     }
+    if (!storeDamage_.empty()) {
+        // Commands that stay off the line still run; the user must know the overrides are gone.
+        std::cerr << "qarn: warning: the store is not usable: " << storeDamage_
+                  << "; no node-ID overrides are restored (--store-reset moves the file aside)\n";
+    }
     return *protocol_;
 }
 
@@ -110,6 +146,12 @@ IProtocol& Session::configured() {
 }
 
 IProtocol& Session::started() {
+    if (!started_ && !storeDamage_.empty()) {
+        throw UsageError("the store is not usable: " + storeDamage_ +
+                         "\nqarn: nothing was sent: requests would reach the configured nodes "
+                         "instead of their overrides. --store-reset moves the file aside (it is "
+                         "kept) and starts with an empty store");
+    }
     IProtocol& p = configured();
     if (!started_) {
         clearPortError();
@@ -121,8 +163,44 @@ IProtocol& Session::started() {
     return p;
 }
 
+NodeGuard Session::nodeGuard() {
+    IProtocol& p = protocol();
+    return NodeGuard(host_.store(), p.GetIdent() != nullptr ? p.GetIdent() : "", storePath_,
+                     broadcast_);
+}
+
+void Session::checkTag(const std::string& address, TagAccess access) {
+    const std::string problem = nodeGuard().tagProblem(address, access);
+    if (!problem.empty()) {
+        throw UsageError(address + ": refused, nothing sent: " + problem);
+    }
+}
+
+int Session::storeFailures() {
+    const refhost::FileStore* store = host_.store();
+    return store != nullptr ? store->failedWrites() : 0;
+}
+
+std::string Session::storeFailureSince(int before) {
+    const refhost::FileStore* store = host_.store();
+    if (store == nullptr || store->failedWrites() <= before) {
+        return std::string();
+    }
+    reportedStoreFailures_ = store->failedWrites();
+    return store->error();
+}
+
 void Session::clearPortError() {
     host_.serialFactory().clearError();
+    host_.serialFactory().beginReport();
+}
+
+const refhost::LineReport& Session::lineReport() const {
+    return host_.serialFactory().report();
+}
+
+void Session::setCancelFd(int fd) {
+    host_.serialFactory().setCancelFd(fd);
 }
 
 int Session::lastErrorCode() const {
@@ -134,10 +212,17 @@ std::string Session::lastErrorText() const {
     if (protocol_ != nullptr && protocol_->GetLastErrorString() != nullptr) {
         text = protocol_->GetLastErrorString();
     }
-    // The plug-in can only say "Communication error"; the port knows what happened.
+    // The plug-in can only say "Communication error"; the ports know what they saw, and the
+    // operating system what happened to them.
+    const refhost::LineReport& report = host_.serialFactory().report();
+    std::string seen = refhost::describe(report);
     const std::string& os = host_.serialFactory().lastError();
-    if (!os.empty()) {
-        text += " (" + os + ")";
+    if (!os.empty() &&
+        (report.osReason.empty() || seen.find(report.osReason) == std::string::npos)) {
+        seen += (seen.empty() ? "" : "; ") + os;
+    }
+    if (!seen.empty()) {
+        text += " (" + seen + ")";
     }
     return text;
 }

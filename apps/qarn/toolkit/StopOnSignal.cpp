@@ -1,6 +1,10 @@
 #include <qarn/toolkit/StopOnSignal.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 
 namespace qarn {
 
@@ -9,9 +13,18 @@ namespace {
 std::atomic<bool> stopFlag{false};
 std::atomic<StopOnSignal::Action> stopAction{nullptr};
 std::atomic<void*> stopContext{nullptr};
+std::atomic<int> stopPipe{-1};  // write end of the cancel pipe
 
 extern "C" void onStopSignal(int) {
     stopFlag = true;
+    const int fd = stopPipe.load();
+    if (fd >= 0) {
+        // The pipe only needs to be readable: a full one (many signals) is as good.
+        const int saved = errno;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
+        errno = saved;
+    }
     if (const StopOnSignal::Action action = stopAction.load()) {
         action(stopContext.load());
     }
@@ -22,6 +35,10 @@ extern "C" void onStopSignal(int) {
 StopOnSignal::StopOnSignal(std::initializer_list<int> signals, Action action, void* context)
     : signals_(signals), previous_(signals.size()) {
     stopFlag = false;
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+    }
+    stopPipe = pipe_[1];
     stopContext = context;
     stopAction = action;
     struct sigaction handler {};
@@ -38,6 +55,12 @@ StopOnSignal::~StopOnSignal() {
     }
     stopAction = nullptr;
     stopContext = nullptr;
+    stopPipe = -1;
+    for (const int fd : pipe_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
 }
 
 bool StopOnSignal::stopRequested() {

@@ -26,7 +26,8 @@ struct PollSettings {
 class Poller {
   public:
     // Creates every tag on `protocol`, the session's (configured; started before run()). Throws
-    // Failure naming the tag that the plug-in refuses, with its reason.
+    // UsageError naming a tag that the session's node guard refuses for reading, and Failure
+    // naming the tag that the plug-in refuses, each with its reason.
     Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>& specs);
     ~Poller();
     Poller(const Poller&) = delete;

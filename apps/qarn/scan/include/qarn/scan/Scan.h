@@ -23,7 +23,7 @@ struct ScanHooks {
     std::function<void()> beforeRead;
     // The text of a failed request; empty hook: the protocol's last error text.
     std::function<std::string()> errorText;
-    // Polled between requests; true abandons the cycle.
+    // Polled between requests and after a failed one; true abandons the cycle.
     std::function<bool()> stopRequested;
     // Whether the plug-in answers this tag's requests from its own tables, without the line.
     // The host's interfaces do not tell; only the request counts depend on it. Empty hook:

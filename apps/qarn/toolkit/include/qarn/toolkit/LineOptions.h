@@ -34,12 +34,17 @@ struct LineOptions {
     std::optional<int> repeat;
     std::optional<int> delay;
     std::optional<int> presetFunction;
+
+    // The host's port, for commands that talk to the line.
+    std::string echo = "auto";       // auto, on or off
+    std::optional<int> lateGuardMs;  // unset: the time-out of the wait that armed the guard
     // Set by the parser: whether any quick-form option was given.
     bool quickGiven = false;
 
     // Host.
     std::vector<std::string> portMaps;
     std::string store;
+    bool storeReset = false;  // move a damaged store aside and start an empty one
     std::string ident;
     std::string plugin;
     bool trace = false;
@@ -48,6 +53,8 @@ struct LineOptions {
 
 // Declares the shared options on a sub-command.
 void addLineOptions(CLI::App& app, LineOptions& options);
+// Declares the port options (--echo, --late-guard) on a sub-command that talks to the line.
+void addPortOptions(CLI::App& app, LineOptions& options);
 // After parsing `app`: records which quick options were given and normalises the trace option.
 void finishLineOptions(const CLI::App& app, LineOptions& options);
 

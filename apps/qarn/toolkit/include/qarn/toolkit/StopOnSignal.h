@@ -1,7 +1,7 @@
 #pragma once
 // Ctrl-C and friends as a request to stop, not as the end of the process: while a StopOnSignal
-// lives, the signals it was given only raise stopRequested() and call its action; the previous
-// handlers come back afterwards. One at a time.
+// lives, the signals it was given only raise stopRequested(), make cancelFd() readable and call
+// its action; the previous handlers come back afterwards. One at a time.
 
 #include <signal.h>
 
@@ -23,8 +23,12 @@ class StopOnSignal {
 
     // Whether one of the signals came since the last StopOnSignal was made.
     static bool stopRequested();
+    // A descriptor that becomes readable when one of the signals comes, for waits that should
+    // end at once then (poll() it; never read from it). -1 when no pipe could be made.
+    int cancelFd() const { return pipe_[0]; }
 
   private:
+    int pipe_[2] = {-1, -1};
     std::vector<int> signals_;
     std::vector<struct sigaction> previous_;
 };
