@@ -70,6 +70,8 @@ class LineMaster {
   public:
     explicit LineMaster(const std::string& device) {
         serialFactory_.map("com1", device);
+        // The simulated line does not echo; said up front, so that a write needs no read first.
+        serialFactory_.setEcho(refhost::EchoMode::Off);
         piSerialFactory = &serialFactory_;
         piMultiTask = &multiTask_;
         protocol_ = std::make_unique<Protocol_QARN>();
