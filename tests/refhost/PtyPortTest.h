@@ -87,8 +87,6 @@ class PtyPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(pty.path.empty());
-        master = pty.master;
-        path = pty.path;
         std::string error;
         port = refhost::SerialPort::open(path, error);
         ASSERT_NE(port, nullptr) << error;
@@ -110,8 +108,7 @@ class PtyPortTest : public ::testing::Test {
     static void settle(int ms = 100) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
     PtyDevice pty;
-    int master = -1;
-    std::string path;
+    const std::string path = pty.path;
     std::unique_ptr<refhost::SerialPort> port;
     const Bytes request = frame("01 03 00 00 00 01");
 };

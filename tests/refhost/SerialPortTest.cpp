@@ -44,7 +44,7 @@ TEST_F(SerialPortTest, SetupReachesTheDeviceAndRefusesWhatTheLineCannotDo) {
     // master act on the slave's settings.
     ASSERT_EQ(port->Setup(19200, 2, 8, 2, 0), 1) << port->lastError();
     termios tio{};
-    ASSERT_EQ(tcgetattr(master, &tio), 0);
+    ASSERT_EQ(tcgetattr(pty.master, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B19200);
     EXPECT_EQ(tio.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
     EXPECT_EQ(tio.c_oflag & OPOST, 0U);
