@@ -43,6 +43,7 @@ const Bytes answer1 = frame("01 03 02 12 34");
 const Bytes write6 = frame("01 06 00 02 12 34");
 const Bytes coil5 = frame("01 05 00 0B FF 00");
 const Bytes coils768 = frame("01 01 03 00 00 18");  // its echo is a valid answer
+const Bytes none;
 
 TEST(SerialEcho, StrippedWhenOnFoundByAutoAndNeverTakenForTheAnswerWhileUnknown) {
     const struct {
@@ -57,28 +58,16 @@ TEST(SerialEcho, StrippedWhenOnFoundByAutoAndNeverTakenForTheAnswerWhileUnknown)
          false},
         {"on: read", EchoMode::On, read1, joined({read1, answer1}), answer1, EchoMode::On, 0,
          false},
-        {"on: echo only", EchoMode::On, write6, write6, {}, EchoMode::On, 1, false},
+        {"on: echo only", EchoMode::On, write6, write6, none, EchoMode::On, 1, false},
         {"auto: echo of a read", EchoMode::Auto, read1, joined({read1, answer1}), answer1,
          EchoMode::On, 0, false},
         {"auto: read answered", EchoMode::Auto, read1, answer1, answer1, EchoMode::Off, 0, false},
         {"auto: exception first", EchoMode::Auto, coil5, frame("01 85 02"), frame("01 85 02"),
          EchoMode::Off, 0, false},
-        {"auto: write", EchoMode::Auto, write6, write6, {}, EchoMode::Auto, 0, true},
-        {"auto: write, echo and answer",
-         EchoMode::Auto,
-         coil5,
-         joined({coil5, coil5}),
-         {},
-         EchoMode::Auto,
-         0,
-         true},
-        {"auto: 24 coils from 768",
-         EchoMode::Auto,
-         coils768,
-         coils768,
-         {},
-         EchoMode::Auto,
-         0,
+        {"auto: write", EchoMode::Auto, write6, write6, none, EchoMode::Auto, 0, true},
+        {"auto: write, echo and answer", EchoMode::Auto, coil5, joined({coil5, coil5}), none,
+         EchoMode::Auto, 0, true},
+        {"auto: 24 coils from 768", EchoMode::Auto, coils768, coils768, none, EchoMode::Auto, 0,
          true},
         {"off: 24 coils from 768", EchoMode::Off, coils768, coils768, coils768, EchoMode::Off, 0,
          false},
@@ -104,7 +93,7 @@ TEST(SerialEcho, WhatAutoFoundHoldsForTheWritesThatFollow) {
     ASSERT_NE(echoing.port, nullptr);
     ASSERT_EQ(echoing.exchange(read1, joined({read1, answer1})), answer1);
     EXPECT_EQ(echoing.exchange(write6, joined({write6, write6})), write6);
-    EXPECT_EQ(echoing.exchange(write6, write6), Bytes{}) << "the echo alone is no answer";
+    EXPECT_EQ(echoing.exchange(write6, write6), none) << "the echo alone is no answer";
     EXPECT_EQ(echoing.port->report().echoOnly, 1);
 
     EchoLine plain(EchoMode::Auto);
@@ -113,7 +102,7 @@ TEST(SerialEcho, WhatAutoFoundHoldsForTheWritesThatFollow) {
     EXPECT_EQ(plain.exchange(write6, write6), write6);
     // Setting the mode again starts over.
     plain.port->setEcho(EchoMode::Auto);
-    EXPECT_EQ(plain.exchange(write6, write6), Bytes{});
+    EXPECT_EQ(plain.exchange(write6, write6), none);
 }
 
 }  // namespace

@@ -78,10 +78,7 @@ TEST_F(FileStoreTest, HandWrittenFilesLoadAndDamageIsReportedWithItsReason) {
     EXPECT_EQ(TempDir::read(path).rfind("# qarn store 2\n", 0), 0U) << "a change marks the file";
 
     const std::string whole = FileStore::serialize({{"QARN", {{"tempNode5", "20"}}}});
-    std::string crlf;
-    for (const char c : whole) {
-        crlf += c == '\n' ? "\r\n" : std::string(1, c);
-    }
+    const std::string crlf = std::regex_replace(whole, std::regex("\n"), "\r\n");
     std::string edited = whole;
     edited.replace(edited.find("=20"), 3, "=21");
     std::string cut = "no end line (the file was cut)";

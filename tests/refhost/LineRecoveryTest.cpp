@@ -15,30 +15,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using refhost::SerialPort;
-
-constexpr long long SlackMs = 2000;
-
-long long msSince(Clock::time_point t0) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 class LineRecovery : public PtyPortTest {
   protected:
-    // Sends the request and checks that the device got it; how long Send took, in ms.
-    long long send() {
-        const auto t0 = Clock::now();
-        EXPECT_EQ(port->Send(request.data(), 8, 0), 8);
-        const long long took = msSince(t0);
-        EXPECT_EQ(portSent(8), request);
-        return took;
-    }
-
     refhost::LineReport report;
 };
 
@@ -48,7 +28,7 @@ TEST_F(LineRecovery, LateAnswersAreThrownAwayBeforeTheNextRequestAlsoOnceAfterSu
     const Bytes late = frame("01 03 02 11 11");
     send();
     std::thread slow([&] {
-        sleepMs(TimeoutMs + 100);
+        settle(TimeoutMs + 100);
         deviceSends(late);
     });
     EXPECT_EQ(receive(TimeoutMs, 10), Bytes{});
@@ -63,7 +43,7 @@ TEST_F(LineRecovery, LateAnswersAreThrownAwayBeforeTheNextRequestAlsoOnceAfterSu
     // A slave that queued the repeat answers once more: the next request waits that out too.
     EXPECT_TRUE(port->guardArmed());
     std::thread queued([&] {
-        sleepMs(30);
+        settle(30);
         deviceSends(late);
     });
     EXPECT_GE(send(), TimeoutMs);
@@ -159,7 +139,7 @@ TEST_F(LineRecovery, TheStopRequestEndsEveryWaitAtOnce) {
         c.prepare();
         Clock::time_point stopped{};
         std::thread user([&] {
-            sleepMs(100);
+            settle(100);
             stopped = Clock::now();
             ASSERT_EQ(write(stop[1], "x", 1), 1);
         });

@@ -67,6 +67,14 @@ inline Bytes receiveFrom(ISerialPort& port, int timeoutMs, int gapMs) {
     return Bytes(buffer, buffer + (n > 0 ? n : 0));
 }
 
+// Upper bounds of time-bound checks: generous, for loaded machines and the sanitizers.
+constexpr long long SlackMs = 2000;
+using Clock = std::chrono::steady_clock;
+
+inline long long msSince(Clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
 inline Bytes joined(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) {
@@ -79,8 +87,6 @@ class PtyPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(pty.path.empty());
-        master = pty.master;
-        path = pty.path;
         std::string error;
         port = refhost::SerialPort::open(path, error);
         ASSERT_NE(port, nullptr) << error;
@@ -90,12 +96,19 @@ class PtyPortTest : public ::testing::Test {
     void deviceSends(const Bytes& bytes) const { pty.sends(bytes); }
     Bytes portSent(size_t count) const { return pty.received(count); }
     Bytes receive(int timeoutMs, int gapMs) { return receiveFrom(*port, timeoutMs, gapMs); }
+    // Sends the request and checks that the device got it; how long Send took, in ms.
+    long long send() {
+        const auto t0 = Clock::now();
+        EXPECT_EQ(port->Send(request.data(), 8, 0), 8);
+        const long long took = msSince(t0);
+        EXPECT_EQ(portSent(8), request);
+        return took;
+    }
     // Bytes written on the master reach the slave through the kernel's buffer work.
     static void settle(int ms = 100) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
     PtyDevice pty;
-    int master = -1;
-    std::string path;
+    const std::string path = pty.path;
     std::unique_ptr<refhost::SerialPort> port;
     const Bytes request = frame("01 03 00 00 00 01");
 };

@@ -18,24 +18,8 @@
 
 namespace {
 
-sim::LineSettings fast() {
-    return {115200, sim::Parity::None, 1, false};
-}
-
-// A generic device at node 1, 0 in every register, served on a pty.
-struct Line {
-    explicit Line(const sim::LineSettings& line, const sim::FaultConfig& faults = {})
-        : engine(5), server(setUp(engine, faults), line) {
-        server.start();
-    }
-    static sim::SlaveEngine& setUp(sim::SlaveEngine& e, const sim::FaultConfig& faults) {
-        e.addDevice(1, sim::loadProfile("generic"));
-        e.setFaults(faults);
-        return e;
-    }
-    sim::SlaveEngine engine;
-    simtest::PtyServer server;
-};
+using simtest::fast;
+using simtest::Line;
 
 const Bytes ReadAnswer = frame("01 03 02 00 00");
 

@@ -37,7 +37,7 @@ TEST(LineRunner, AnswersThroughThePtyUntilStopped) {
     sim::SlaveEngine engine(3);
     engine.addDevice(1, sim::loadProfile("generic"));
     engine.addDevice(3, sim::loadProfile("ISMG1xx"));
-    simtest::PtyServer server(engine, sim::LineSettings{115200, sim::Parity::None, 1, false});
+    simtest::PtyServer server(engine, simtest::fast());
     std::vector<std::string> trace;  // read only after the runner's thread has ended
     server.runner.setTrace([&trace](bool received, const Bytes& b, uint64_t) {
         trace.push_back((received ? "rx " : "tx ") + toHex(b));

@@ -17,21 +17,17 @@ TEST(LineTiming, PacedAndDelayedAnswersTakeTheirTime) {
         {{115200, sim::Parity::None, 1, false}, 150, 150},
     };
     for (const auto& c : cases) {
-        sim::SlaveEngine engine(1);
-        engine.addDevice(1, sim::loadProfile("generic"));
         sim::FaultConfig faults;
         faults.rule(sim::Fault::Delay).every = c.delayMs != 0 ? 1 : 0;
         faults.delayMs = c.delayMs;
-        engine.setFaults(faults);
-        simtest::PtyServer server(engine, c.line);
-        server.start();
-        simtest::PtyClient client(server.path);
+        simtest::Line line(c.line, faults, 1);
+        simtest::PtyClient client(line.server.path);
         const auto start = std::chrono::steady_clock::now();
         client.send(frame("01 03 00 00 00 0A"));
         EXPECT_EQ(client.receive(25, 5000).size(), 25u);
         const std::chrono::duration<double, std::milli> ms =
             std::chrono::steady_clock::now() - start;
-        server.finish();
+        line.server.finish();
         EXPECT_GE(ms.count(), c.minMs * 0.98) << c.line.baud;
         EXPECT_LE(ms.count(), c.minMs + 2000) << c.line.baud;
     }
@@ -45,14 +41,11 @@ TEST(LineTiming, BurstsDeliverAnAnswerInChunksAtTheBurstInterval) {
     answer = qarntest::withCrc(answer);
     for (const bool pace : {true, false}) {
         SCOPED_TRACE(pace ? "paced" : "unpaced");
-        sim::SlaveEngine engine(1);
-        engine.addDevice(1, sim::loadProfile("generic"));
-        sim::LineSettings line{9600, sim::Parity::None, 1, pace};
-        line.burstMs = 16;
-        const double lineMs = 204 * static_cast<double>(line.characterUs()) / 1000;
-        simtest::PtyServer server(engine, line);
-        server.start();
-        simtest::PtyClient client(server.path);
+        sim::LineSettings settings{9600, sim::Parity::None, 1, pace};
+        settings.burstMs = 16;
+        const double lineMs = 204 * static_cast<double>(settings.characterUs()) / 1000;
+        simtest::Line line(settings, {}, 1);
+        simtest::PtyClient client(line.server.path);
         const auto start = std::chrono::steady_clock::now();
         client.send(request);
         // A chunk ends with a gap of 4 ms: the tty layer may split one write.
@@ -66,7 +59,7 @@ TEST(LineTiming, BurstsDeliverAnAnswerInChunksAtTheBurstInterval) {
         }
         const auto last = std::chrono::steady_clock::now();
         const std::chrono::duration<double, std::milli> ms = last - start;
-        server.finish();
+        line.server.finish();
         EXPECT_EQ(got, answer);
         EXPECT_GE(chunks, 5u);
         EXPECT_LE(chunks, static_cast<size_t>(lineMs / 16) + 3);

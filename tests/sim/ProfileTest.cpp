@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include <qarn/sim/Device.h>
 #include <qarn/sim/Profile.h>

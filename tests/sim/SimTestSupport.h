@@ -78,4 +78,24 @@ class PtyClient {
     int fd_;
 };
 
+// A generic device at node 1, 0 in every register, served on a pty from construction on.
+struct Line {
+    explicit Line(const sim::LineSettings& line, const sim::FaultConfig& faults = {},
+                  uint64_t seed = 5)
+        : engine(seed), server(setUp(engine, faults), line) {
+        server.start();
+    }
+    static sim::SlaveEngine& setUp(sim::SlaveEngine& e, const sim::FaultConfig& faults) {
+        e.addDevice(1, sim::loadProfile("generic"));
+        e.setFaults(faults);
+        return e;
+    }
+    sim::SlaveEngine engine;
+    PtyServer server;
+};
+
+inline sim::LineSettings fast() {
+    return {115200, sim::Parity::None, 1, false};
+}
+
 }  // namespace simtest

@@ -35,6 +35,12 @@ class SlaveEngineTest : public ::testing::Test {
         engine.addDevice(4, sim::loadProfile("generic"));
     }
 
+    // A fresh engine with only the generic device at node 4, under `faults`.
+    void restart(uint64_t seed, const sim::FaultConfig& faults) {
+        engine = sim::SlaveEngine(seed);
+        engine.addDevice(4, sim::loadProfile("generic"));
+        engine.setFaults(faults);
+    }
     // The answer without CRC, in brackets when wrapped, with its delay; "silent" for none, "bad"
     // for a bad CRC.
     std::string ask(const Bytes& request) {
@@ -166,11 +172,9 @@ TEST_F(SlaveEngineTest, EveryNthRequestGetsItsFaultWhichChangesOnlyWhatItShould)
 TEST_F(SlaveEngineTest, FaultProbabilitiesAreReproducibleForASeed) {
     // Drops in 1000 reads from a fresh engine.
     const auto drops = [this](uint64_t seed) {
-        engine = sim::SlaveEngine(seed);
-        engine.addDevice(4, sim::loadProfile("generic"));
         sim::FaultConfig faults;
         faults.rule(sim::Fault::Drop).probability = 0.3;
-        engine.setFaults(faults);
+        restart(seed, faults);
         std::string s;
         for (int i = 0; i < 1000; ++i) {
             s += ask(frame("04 03 00 00 00 01")) == "silent" ? 'D' : '.';
@@ -196,15 +200,13 @@ TEST_F(SlaveEngineTest, FaultsAndLatencyScopedToANodeLeaveTheOthersAlone) {
         {sim::Fault::Delay, "04 03 02 00 00 +280 ms"},
     };
     for (const auto& c : cases) {
-        engine = sim::SlaveEngine(42);
-        engine.addDevice(2, sim::parseProfile("hreg 1..4 0\n", "regs"));
-        engine.addDevice(4, sim::loadProfile("generic"));
         sim::FaultConfig config;
         config.rule(c.fault).every = 2;
         config.delayMs = 250;
         config.latencyMs = 30;
         config.nodes = {4};
-        engine.setFaults(config);
+        restart(42, config);
+        engine.addDevice(2, sim::parseProfile("hreg 1..4 0\n", "regs"));
         expect({"02 03 00 00 00 01 > 02 03 02 00 00", "04 03 00 00 00 01 > 04 03 02 00 00 +30 ms",
                 "02 03 00 00 00 01 > 02 03 02 00 00",
                 "04 03 00 00 00 01 > " + std::string(c.answer),
@@ -216,14 +218,12 @@ TEST_F(SlaveEngineTest, FaultsAndLatencyScopedToANodeLeaveTheOthersAlone) {
 TEST_F(SlaveEngineTest, JitterIsReproducibleWithinItsBoundsAndMovesNoFault) {
     // The extra wait of 2000 answers from a fresh engine; -1 for a dropped request.
     const auto extras = [this](uint64_t seed, uint32_t jitterMs, sim::Jitter jitter) {
-        engine = sim::SlaveEngine(seed);
-        engine.addDevice(4, sim::loadProfile("generic"));
         sim::FaultConfig config;
         config.rule(sim::Fault::Drop).probability = 0.2;
         config.latencyMs = 10;
         config.jitterMs = jitterMs;
         config.jitter = jitter;
-        engine.setFaults(config);
+        restart(seed, config);
         std::vector<int64_t> ms;
         const Bytes request = frame("04 03 00 00 00 01");
         for (int i = 0; i < 2000; ++i) {
