@@ -7,10 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <qarn/driver/Protocol_QARN.h>
 #include <qarn/plugin/HostServices.h>
@@ -19,51 +17,22 @@
 #include <qarn/sim/LineRunner.h>
 #include <qarn/sim/SlaveEngine.h>
 
+#include "ServedLine.h"
+
 namespace {
 
 constexpr double CharacterMs = 11 * 1000.0 / 9600;  // start, 8 data, parity, stop bit
 constexpr double SilenceChars = 3.5;
 
-// The simulated slave (a generic device at node 1) served from a thread of its own.
-class SimulatedLine {
-  public:
-    SimulatedLine() : runner_(engine_, settings()) {
-        engine_.addDevice(1, sim::loadProfile("generic"));
-        path_ = runner_.openPty();
-        thread_ = std::thread([this] {
-            try {
-                runner_.run();
-            } catch (...) {
-                failed_ = true;
-            }
-        });
-    }
-    ~SimulatedLine() {
-        runner_.stop();
-        thread_.join();
-    }
-    SimulatedLine(const SimulatedLine&) = delete;
-    SimulatedLine& operator=(const SimulatedLine&) = delete;
-
-    const std::string& path() const { return path_; }
-    bool failed() const { return failed_; }
-
-  private:
-    static sim::LineSettings settings() {
-        sim::LineSettings line;
-        line.baud = 9600;
-        line.parity = sim::Parity::Even;
-        line.stopBits = 1;
-        line.pace = true;
-        return line;
-    }
-
-    sim::SlaveEngine engine_;
-    sim::LineRunner runner_;
-    std::string path_;
-    std::thread thread_;
-    std::atomic<bool> failed_{false};
-};
+// The simulated slave (a generic device at node 1) at 9600 8E1, paced like a real line.
+sim::LineSettings pacedLine() {
+    sim::LineSettings line;
+    line.baud = 9600;
+    line.parity = sim::Parity::Even;
+    line.stopBits = 1;
+    line.pace = true;
+    return line;
+}
 
 // The driver on the reference host's serial port and multitasking service.
 class LineMaster {
@@ -107,7 +76,7 @@ class LineMaster {
 template <typename Access>
 void runOnLine(benchmark::State& state, const std::string& address, int requestChars,
                int answerChars, Access access) {
-    SimulatedLine line;
+    ServedLine line(1, sim::loadProfile("generic"), pacedLine());
     LineMaster master(line.path());
     if (!master.ok()) {
         state.SkipWithError(master.error().c_str());

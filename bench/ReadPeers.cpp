@@ -11,7 +11,6 @@
 
 #include <modbus.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <thread>
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
@@ -28,6 +26,8 @@
 #include <qarn/sim/LineRunner.h>
 #include <qarn/sim/Profile.h>
 #include <qarn/sim/SlaveEngine.h>
+
+#include "ServedLine.h"
 
 namespace {
 
@@ -39,45 +39,14 @@ constexpr char Profile[] = "hreg 400001..400010 uint16 index\n";
 // request short.
 constexpr int Baud = 115200;
 
-// The slave on the master side of a pty pair, served from a thread of its own.
-class Slave {
-  public:
-    Slave() : runner_(engine_, settings()) {
-        engine_.addDevice(Node, sim::parseProfile(Profile, "bench"));
-        path_ = runner_.openPty();
-        thread_ = std::thread([this] {
-            try {
-                runner_.run();
-            } catch (...) {
-                failed_ = true;
-            }
-        });
-    }
-    ~Slave() {
-        runner_.stop();
-        thread_.join();
-    }
-    Slave(const Slave&) = delete;
-    Slave& operator=(const Slave&) = delete;
-
-    const std::string& path() const { return path_; }
-    bool failed() const { return failed_; }
-
-  private:
-    static sim::LineSettings settings() {
-        sim::LineSettings line;
-        line.baud = Baud;
-        line.parity = sim::Parity::Even;
-        line.pace = false;
-        return line;
-    }
-
-    sim::SlaveEngine engine_;
-    sim::LineRunner runner_;
-    std::string path_;
-    std::thread thread_;
-    std::atomic<bool> failed_{false};
-};
+// The slave, not paced: it answers at once.
+sim::LineSettings unpacedLine() {
+    sim::LineSettings line;
+    line.baud = Baud;
+    line.parity = sim::Parity::Even;
+    line.pace = false;
+    return line;
+}
 
 constexpr int WarmUpReads = 3;
 
@@ -174,7 +143,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        Slave slave;
+        ServedLine slave(Node, sim::parseProfile(Profile, "bench"), unpacedLine());
         const bool ok = readThroughPlugin(slave.path(), plugin, reads) &&
                         readThroughLibmodbus(slave.path(), reads);
         if (!ok || slave.failed()) {
