@@ -26,7 +26,11 @@ LAYERS = {
     "sim/": "sim",
     "apps/qarn/toolkit/": "toolkit",
     "apps/qarn/scan/": "scan",
+    "apps/qarn/commission/": "commission",
     "apps/qarn/output/": "output",
+    "apps/qarn/web/": "web",
+    "apps/qarn/mqtt/": "mqtt",
+    "apps/qarn/gateway/": "gateway",
     "apps/qarn/demo/": "demo",
     "apps/qarn/": "cli",
 }
@@ -44,9 +48,14 @@ BELOW = {
     "sim": {"rtu"},
     "toolkit": {"host", "rtu", "refhost"},
     "scan": {"host", "rtu", "refhost", "toolkit"},
-    "output": {"host", "rtu", "refhost", "toolkit", "scan"},
+    "commission": {"host", "rtu", "refhost", "toolkit", "scan"},
+    "output": {"host", "rtu", "refhost", "toolkit", "scan", "commission"},
+    "web": {"host", "rtu", "refhost", "toolkit", "scan", "commission", "output"},
+    "mqtt": {"host", "rtu", "refhost", "toolkit", "scan", "output"},
+    "gateway": {"host", "rtu", "refhost", "toolkit", "scan", "commission", "output", "web", "mqtt"},
     "demo": {"host", "rtu", "refhost", "sim", "toolkit"},
-    "cli": {"host", "rtu", "refhost", "sim", "toolkit", "scan", "output", "demo"},
+    "cli": {"host", "rtu", "refhost", "sim", "toolkit", "scan", "commission", "output", "web",
+            "mqtt", "gateway", "demo"},
 }
 
 TEST_ROOTS = ("tests/", "bench/", "fuzz/")
