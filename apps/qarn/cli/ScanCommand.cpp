@@ -34,7 +34,7 @@ const char* const Footer =
     "line speed: the request and answer on the line plus 80 ms for the slave, rounded up to 10 "
     "ms, and half of that: at 9600 baud 110 + 60 ms per silent node, so 1-247 takes about 42 s; "
     "1200 baud 290 + 150 ms; 115200 baud 90 + 50 ms. An exception answer counts as present. "
-    "--settings tries 8E1 and 8N1, then 8N2 and 8O1, then 8E2 and 8O2, each at 9600, 19200, "
+    "--settings tries 8N1 and 8E1, then 8N2 and 8O1, then 8E2 and 8O2, each at 9600, 19200, "
     "38400, 115200, 57600, 4800, 2400 and 1200 baud, until --node answers. The table, CSV or JSON "
     "rows go to standard output, then the configuration string found (to standard error for CSV "
     "and JSON). Exit status 0 when a node answered, 1 when none did or Ctrl-C stopped the scan "

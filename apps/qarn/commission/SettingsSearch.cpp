@@ -26,7 +26,7 @@ std::vector<LineSetting> searchOrder() {
     using rtu::Parity;
     const int bauds[] = {9600, 19200, 38400, 115200, 57600, 4800, 2400, 1200};
     const std::vector<std::vector<std::pair<Parity, int>>> groups = {
-        {{Parity::Even, 1}, {Parity::None, 1}},
+        {{Parity::None, 1}, {Parity::Even, 1}},
         {{Parity::None, 2}, {Parity::Odd, 1}},
         {{Parity::Even, 2}, {Parity::Odd, 2}},
     };

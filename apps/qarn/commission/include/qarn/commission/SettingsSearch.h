@@ -24,8 +24,8 @@ struct LineSetting {
 // "19200 8N1".
 std::string settingName(const LineSetting& setting);
 
-// Every setting the search tries, in order: 8E1 and 8N1 (the Modbus default and the most common
-// other one), then 8N2 and 8O1, then 8E2 and 8O2, each group at 9600, 19200, 38400, 115200,
+// Every setting the search tries, in order: 8N1 and 8E1 (the most common factory setting and the
+// Modbus default), then 8N2 and 8O1, then 8E2 and 8O2, each group at 9600, 19200, 38400, 115200,
 // 57600, 4800, 2400 and 1200 baud. Mark parity is left out: on the wire 8M1 is 8N2.
 std::vector<LineSetting> searchOrder();
 
