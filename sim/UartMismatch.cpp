@@ -33,24 +33,32 @@ std::vector<uint8_t> receiveMismatched(const uint8_t* data, size_t length,
     const auto level = [&](uint64_t t) { return t < end ? line[t / sentBit] : uint8_t{1}; };
     const uint32_t readBits = bitsPerCharacter(receiver);
 
+    // The first boundary at or after `from` where the line is at `wanted`; `end` when none.
+    const auto nextLevel = [&](uint64_t from, uint8_t wanted) {
+        if (level(from) == wanted) {
+            return from;
+        }
+        uint64_t b = (from / sentBit + 1) * sentBit;
+        while (b < end && level(b) != wanted) {
+            b += sentBit;
+        }
+        return b;
+    };
     std::vector<uint8_t> out;
     uint64_t t = 0;
     while (t < end) {
-        // The receiver waits for the line to go low: a start bit.
-        if (level(t) != 0) {
-            uint64_t next = (t / sentBit + 1) * sentBit;
-            while (next < end && level(next) != 0) {
-                next += sentBit;
-            }
-            if (next >= end) {
-                break;
-            }
-            t = next;
+        // A start bit is a fall of the line: after a character, the line must be high first.
+        if (t != 0) {
+            t = nextLevel(t, 1);
+        }
+        t = nextLevel(t, 0);
+        if (t >= end) {
+            break;
         }
         const uint64_t edge = t;
         const auto sample = [&](uint32_t bit) { return level(edge + bit * readBit + readBit / 2); };
         if (sample(0) != 0) {
-            t = edge + readBit / 2 + 1;  // a glitch, not a start bit
+            t = edge + readBit / 2;  // a glitch, not a start bit
             continue;
         }
         uint8_t byte = 0;
