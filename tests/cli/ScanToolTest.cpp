@@ -42,8 +42,8 @@ std::string readyConfig(const std::string& text) {
 
 TEST(ScanTool, FindsExactlyTheSimulatedNodesWithExceptionNodesPresent) {
     TempDir dir;
-    const auto simulator = simulate({"--baud", "19200", "--slave", "1:generic", "--slave",
-                                     "2:EM24", "--slave", "7:generic", "--exception-every", "1",
+    const auto simulator = simulate({"--baud", "19200", "--slave", "1:generic", "--slave", "2:EM24",
+                                     "--slave", "7:generic", "--exception-every", "1",
                                      "--fault-node", "7", "--exception-code", "11"});
     const std::string device = simulator->line();
     ASSERT_FALSE(device.empty());
@@ -141,14 +141,14 @@ TEST(ScanTool, SettingsSearchFindsAStrictLineAtItsRateAndStopBits) {
         EXPECT_EQ(config, readyConfig(r.err));
 
         // At the settings found the simulator refuses nothing; one step off, it hears nothing.
-        const ToolResult good = runTool({"read", "--config", config, "--store", store,
-                                         "5?HREG?400001?unsignedShort", "5?HREG?400002?unsignedShort",
-                                         "5?IREG?300001?unsignedShort", "5?OUTP?1?boolean"});
+        const ToolResult good = runTool(
+            {"read", "--config", config, "--store", store, "5?HREG?400001?unsignedShort",
+             "5?HREG?400002?unsignedShort", "5?IREG?300001?unsignedShort", "5?OUTP?1?boolean"});
         EXPECT_EQ(good.status, 0) << good.out << good.err;
-        const ToolResult off = runTool({"read", "--device", device, "--baud", c.baud, "--parity",
-                                        "none", "--stopbits", c.stopbits[0] == '1' ? "2" : "1",
-                                        "--timeout", "100", "--repeat", "0", "--store", store,
-                                        "5?HREG?400001?unsignedShort"});
+        const ToolResult off =
+            runTool({"read", "--device", device, "--baud", c.baud, "--parity", "none", "--stopbits",
+                     c.stopbits[0] == '1' ? "2" : "1", "--timeout", "100", "--repeat", "0",
+                     "--store", store, "5?HREG?400001?unsignedShort"});
         EXPECT_EQ(off.status, 1) << off.out;
         EXPECT_NE(off.err.find("no answer within 100 ms"), std::string::npos) << off.err;
     }

@@ -18,18 +18,15 @@ TEST(NodeList, RangesAndListsInTheOrderWrittenEachNodeOnce) {
         const char* text;
         std::vector<int> nodes;
     } cases[] = {
-        {"7", {7}},
-        {"1-3", {1, 2, 3}},
-        {"1,2,7-9", {1, 2, 7, 8, 9}},
-        {"9,1-3,2", {9, 1, 2, 3}},
+        {"7", {7}},     {"1-3", {1, 2, 3}}, {"1,2,7-9", {1, 2, 7, 8, 9}}, {"9,1-3,2", {9, 1, 2, 3}},
         {"247", {247}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(qarn::parseNodeList(c.text), c.nodes) << c.text;
     }
     EXPECT_EQ(qarn::parseNodeList("1-247").size(), 247U);
-    for (const char* bad : {"", "0", "248", "1-248", "5-3", "1,,2", "1,", "a", "1-", "-3", "1.5",
-                            "1 2"}) {
+    for (const char* bad :
+         {"", "0", "248", "1-248", "5-3", "1,,2", "1,", "a", "1-", "-3", "1.5", "1 2"}) {
         EXPECT_THROW(qarn::parseNodeList(bad), qarn::UsageError) << "'" << bad << "'";
     }
 }

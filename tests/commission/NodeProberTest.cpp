@@ -65,9 +65,7 @@ TEST(NodeProber, EachKindOfReplyGivesItsResult) {
         qarn::ProbeHooks hooks;
         int before = 0;
         hooks.beforeProbe = [&before] { ++before; };
-        hooks.report = [&seen]() -> const refhost::LineReport* {
-            return seen ? &*seen : nullptr;
-        };
+        hooks.report = [&seen]() -> const refhost::LineReport* { return seen ? &*seen : nullptr; };
         if (c.reply) {
             rig.port.answer(withCrc(hexBytes(*c.reply)));
         } else {
@@ -78,7 +76,8 @@ TEST(NodeProber, EachKindOfReplyGivesItsResult) {
         EXPECT_EQ(p.node, 5);
         EXPECT_EQ(p.state, c.state);
         EXPECT_EQ(qarn::resultText(p), c.text);
-        EXPECT_EQ(qarn::isPresent(p), c.state == NodeState::Answer || c.state == NodeState::Exception);
+        EXPECT_EQ(qarn::isPresent(p),
+                  c.state == NodeState::Answer || c.state == NodeState::Exception);
         EXPECT_EQ(before, 1);
         // One read of one holding register at 0 for node 5, no repeat.
         ASSERT_EQ(rig.port.requests().size(), 1U);

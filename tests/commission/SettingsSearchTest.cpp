@@ -100,10 +100,11 @@ TEST(SettingsSearch, TriesTheOrderUntilTheDeviceAnswersParityIncluded) {
             EXPECT_EQ(rig.port.dataBitsSeen[i], 8);
         }
         EXPECT_TRUE(same(rig.port.setups.back(), want));
-        EXPECT_EQ(r.config, "CfgVer=1 uart=com1 baudrate=" + std::to_string(want.baud) +
-                                " parity=" + rtu::parityName(device[1]) +
-                                " bits=8 stopbits=" + std::to_string(want.stopBits) +
-                                " mode=RS-485 defNodeId=9 model=GenericModbus repeat=0 timeout=100");
+        EXPECT_EQ(r.config,
+                  "CfgVer=1 uart=com1 baudrate=" + std::to_string(want.baud) +
+                      " parity=" + rtu::parityName(device[1]) +
+                      " bits=8 stopbits=" + std::to_string(want.stopBits) +
+                      " mode=RS-485 defNodeId=9 model=GenericModbus repeat=0 timeout=100");
     }
 }
 
@@ -131,12 +132,12 @@ TEST(SettingsSearch, APortThatCannotBeSetSkipsTheSettingAndSaysWhy) {
     Rig rig({19200, 0, 1});
     rig.port.setupFails = true;
     qarn::NodeProber prober(rig.protocol, "HREG?400001?unsignedShort");
-    const qarn::SearchResult r =
-        qarn::SettingsSearch(rig.protocol, prober, commissiontest::Line).run(9, {{9600, Parity::None, 1},
-                                                                                 {19200, Parity::None, 1}});
+    const qarn::SearchResult r = qarn::SettingsSearch(rig.protocol, prober, commissiontest::Line)
+                                     .run(9, {{9600, Parity::None, 1}, {19200, Parity::None, 1}});
     EXPECT_FALSE(r.found);
     EXPECT_EQ(r.tried, 2U);
-    EXPECT_EQ(r.portRefusals, "9600 8N1: Can't open serial port; 19200 8N1: Can't open serial port");
+    EXPECT_EQ(r.portRefusals,
+              "9600 8N1: Can't open serial port; 19200 8N1: Can't open serial port");
 }
 
 }  // namespace

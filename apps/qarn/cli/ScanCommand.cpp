@@ -138,7 +138,8 @@ class ScanCommand final : public Command {
         const int stopBits = configValue(config, "stopbits") == "2" ? 2 : 1;
         const ProbeTiming timing = timingFor(options, baud, parity, stopBits);
 
-        std::string probeConfig = withConfigValue(config, "timeout", std::to_string(timing.timeoutMs));
+        std::string probeConfig =
+            withConfigValue(config, "timeout", std::to_string(timing.timeoutMs));
         probeConfig = withConfigValue(probeConfig, "repeat", "0");
         Session& session = probeSession(options, probeConfig);
         session.host().serialFactory().setLateGuardMs(timing.guardMs);
@@ -179,8 +180,8 @@ class ScanCommand final : public Command {
                 firstPresent = firstPresent == 0 ? p.node : firstPresent;
                 ++count;
             } else if (p.state == NodeState::Garbled) {
-                garbled += (garbled.empty() ? "" : ", ") + std::to_string(p.node) + " (" +
-                           p.detail + ")";
+                garbled +=
+                    (garbled.empty() ? "" : ", ") + std::to_string(p.node) + " (" + p.detail + ")";
             }
         }
         rows.print(format, std::cout);
@@ -202,8 +203,7 @@ class ScanCommand final : public Command {
         return firstPresent != 0 && !stopped ? ExitOk : ExitFailure;
     }
 
-    int searchSettings(const LineOptions& options, const std::string& config,
-                       RecordFormat format) {
+    int searchSettings(const LineOptions& options, const std::string& config, RecordFormat format) {
         const std::vector<LineSetting> order = searchOrder();
         Session& session = probeSession(options, withConfigValue(config, "repeat", "0"));
         IProtocol& protocol = session.started();
@@ -228,13 +228,13 @@ class ScanCommand final : public Command {
         }
         if (!result.found) {
             std::cerr << "qarn: "
-                      << (result.stopped ? "stopped after " + std::to_string(result.tried) +
-                                               " of " + std::to_string(order.size()) +
-                                               " settings: node " + std::to_string(options.node) +
-                                               " has not answered so far"
-                                         : "node " + std::to_string(options.node) +
-                                               " answered at none of the " +
-                                               std::to_string(result.tried) + " settings tried")
+                      << (result.stopped
+                              ? "stopped after " + std::to_string(result.tried) + " of " +
+                                    std::to_string(order.size()) + " settings: node " +
+                                    std::to_string(options.node) + " has not answered so far"
+                              : "node " + std::to_string(options.node) +
+                                    " answered at none of the " + std::to_string(result.tried) +
+                                    " settings tried")
                       << (result.portRefusals.empty()
                               ? ""
                               : " (the port refused " + result.portRefusals + ")")

@@ -242,8 +242,7 @@ class SimulateCommand final : public Command {
                   << (line.link.empty() ? "" : " (linked as " + line.link + ")") << ", "
                   << line.baud << " baud 8" << parityLetter << line.stopBits
                   << (line.pace ? ", paced" : "") << (line.strict ? ", strict" : "")
-                  << modelText(line) << ", seed " << seed_
-                  << "; Ctrl-C stops" << std::endl;
+                  << modelText(line) << ", seed " << seed_ << "; Ctrl-C stops" << std::endl;
 
         {
             const StopOnSignal stopper({SIGINT, SIGTERM, SIGHUP}, stopRunner, &runner);
@@ -340,12 +339,10 @@ class SimulateCommand final : public Command {
                           std::to_string(s.faults[i]);
             }
         }
-        const std::pair<const char*, uint64_t> lineCounts[] = {{"unheard", line.unheard},
-                                                               {"queued", line.queued},
-                                                               {"bytes echoed", line.echoed},
-                                                               {"noise bursts", line.noiseBursts},
-                                                               {"noise bytes", line.noiseBytes},
-                                                               {"misheard", line.mismatched}};
+        const std::pair<const char*, uint64_t> lineCounts[] = {
+            {"unheard", line.unheard},        {"queued", line.queued},
+            {"bytes echoed", line.echoed},    {"noise bursts", line.noiseBursts},
+            {"noise bytes", line.noiseBytes}, {"misheard", line.mismatched}};
         std::string models;
         for (const auto& [name, count] : lineCounts) {
             if (count != 0) {

@@ -34,7 +34,8 @@ std::vector<int> parseNodeList(const std::string& text) {
     while (std::getline(in, part, ',')) {
         const size_t dash = part.find('-');
         const int first = nodeNumber(part.substr(0, dash), text);
-        const int last = dash == std::string::npos ? first : nodeNumber(part.substr(dash + 1), text);
+        const int last =
+            dash == std::string::npos ? first : nodeNumber(part.substr(dash + 1), text);
         if (last < first) {
             throw UsageError("--nodes " + text + ": the range " + part + " runs backwards");
         }

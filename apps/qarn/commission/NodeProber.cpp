@@ -132,8 +132,8 @@ NodeProbe NodeProber::probe(int node) {
     }
     // The plug-in's own objections to an answer ("Incorrect ... in response") mean a frame with
     // a good CRC came.
-    const bool bytesCame = report != nullptr && (report->crcErrors > 0 || report->incomplete > 0 ||
-                                                 report->foreign > 0);
+    const bool bytesCame = report != nullptr &&
+                           (report->crcErrors > 0 || report->incomplete > 0 || report->foreign > 0);
     if (bytesCame || text != "Communication error") {
         result.state = NodeState::Garbled;
         result.detail = report != nullptr && bytesCame ? refhost::describe(*report) : text;

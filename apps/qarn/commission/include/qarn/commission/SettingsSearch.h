@@ -42,11 +42,11 @@ struct SearchHooks {
 
 struct SearchResult {
     bool found = false;
-    bool stopped = false;  // the stop request ended the search first
-    size_t tried = 0;      // settings probed
-    LineSetting setting;   // when found
-    NodeProbe probe;       // when found: the answer
-    std::string config;    // when found: the configuration string at the setting
+    bool stopped = false;      // the stop request ended the search first
+    size_t tried = 0;          // settings probed
+    LineSetting setting;       // when found
+    NodeProbe probe;           // when found: the answer
+    std::string config;        // when found: the configuration string at the setting
     std::string portRefusals;  // settings the port could not be set to, and why
 };
 
