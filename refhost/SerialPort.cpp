@@ -821,6 +821,13 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
     std::memmove(rx_.data(), rx_.data() + taken, rxLength_ - taken);
     rxLength_ -= taken;
 
+    // The plug-in's text names exception codes 1 to 4 only; the code itself is kept here.
+    if (j.outcome == Outcome::Answer) {
+        const rtu::FrameView frame = rtu::unwrap(buffer, static_cast<size_t>(handed));
+        if (frame.length == rtu::ExceptionLength && (frame.data[1] & rtu::ExceptionFlag) != 0) {
+            report_->lastException = frame.data[2];
+        }
+    }
     settleGuard(j.outcome, timeoutMs);
     count(j.outcome);
     receiveEndUs_ = monoNowUs();

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <qarn/sim/UartMismatch.h>
+
 namespace sim {
 
 namespace {
@@ -241,6 +243,7 @@ void LineRunner::serveLine() {
     output_ = OutputQueue(startUs_, uint64_t{line_.burstMs} * 1000u);
     waiting_.clear();
     busyUntilUs_ = echoEndUs_ = quietFromUs_ = 0;
+    misheard_ = false;
     noise_ = Random(mix64(engine_.seed() ^ NoiseSeedSalt));
     stats_ = LineStats{};
     uint8_t buffer[512];
@@ -253,7 +256,12 @@ void LineRunner::serveLine() {
             const ssize_t n = read(fd_, buffer, sizeof buffer);
             if (n > 0) {
                 const uint64_t now = monotonicUs();
-                receiver.feed(buffer, static_cast<size_t>(n), now);
+                if (line_.strict) {
+                    const std::vector<uint8_t> heard = hear(buffer, static_cast<size_t>(n));
+                    receiver.feed(heard.data(), heard.size(), now);
+                } else {
+                    receiver.feed(buffer, static_cast<size_t>(n), now);
+                }
                 if (line_.echo) {
                     echo(buffer, static_cast<size_t>(n), now);
                 }
@@ -292,6 +300,35 @@ uint64_t LineRunner::nextDeadline(const RtuReceiver& receiver) const {
     return deadline == UINT64_MAX ? 0 : deadline;
 }
 
+std::vector<uint8_t> LineRunner::hear(const uint8_t* data, size_t length) {
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) {
+        throwErrno("tcgetattr");
+    }
+    CharacterFormat master;
+    master.baud = 0;  // a rate that is no standard one: nothing is heard
+    for (const int rate : rtu::StandardBaudRates) {
+        if (rtu::termiosSpeed(rate) == cfgetospeed(&tio)) {
+            master.baud = static_cast<uint32_t>(rate);
+        }
+    }
+    master.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    CharacterFormat own;
+    own.baud = line_.baud;
+    own.stopBits = line_.stopBits;
+    own.parity = line_.parity != Parity::None;
+    master.parity = own.parity;  // a pty has no parity bit either way
+    if (master.baud == own.baud && master.stopBits == own.stopBits) {
+        return std::vector<uint8_t>(data, data + length);
+    }
+    std::vector<uint8_t> heard;
+    if (master.baud != 0) {
+        heard = receiveMismatched(data, length, master, own);
+    }
+    misheard_ = misheard_ || !heard.empty();
+    return heard;
+}
+
 // Echoed bytes go to the master only; the receiver, which reads the master, never sees them.
 void LineRunner::echo(const uint8_t* data, size_t length, uint64_t nowUs) {
     const bool spread = line_.pace || line_.burstMs != 0;
@@ -306,6 +343,12 @@ void LineRunner::echo(const uint8_t* data, size_t length, uint64_t nowUs) {
 void LineRunner::accept(ReceivedFrame frame) {
     if (trace_) {
         trace_(true, frame.bytes, timeMs(frame.firstByteUs));
+    }
+    // Garbled on the way in; and a master at other settings could not read the answer either.
+    if (misheard_) {
+        misheard_ = false;
+        ++stats_.mismatched;
+        return;
     }
     // Ended while the slave was still answering (or waiting to): a half-duplex slave never
     // heard it.

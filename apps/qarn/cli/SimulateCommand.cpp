@@ -90,6 +90,10 @@ class SimulateCommand final : public Command {
                        "with --pty: keep a symbolic link at PATH to the pty while serving, so "
                        "that a master finds a restarted simulator under one name")
             ->group(group);
+        app.add_flag("--strict-line", strict_,
+                     "with --pty: requests sent at another baud rate or stop bits than "
+                     "--baud/--stopbits are received garbled, as by a real UART, and not answered")
+            ->group(group);
 
         const char* models = "Line models";
         app.add_flag("--queue", model_.queue,
@@ -182,6 +186,10 @@ class SimulateCommand final : public Command {
         if (pty_ == !serial.empty()) {
             throw UsageError("give either --pty or --serial PATH");
         }
+        line.strict = strict_;
+        if (strict_ && !pty_) {
+            throw UsageError("--strict-line is for a pty (a serial device is strict by itself)");
+        }
         if (!line.link.empty() && !pty_) {
             throw UsageError("--link is for a pty: give --pty");
         }
@@ -233,8 +241,8 @@ class SimulateCommand final : public Command {
         std::cerr << "qarn simulate: " << devices << " on " << where
                   << (line.link.empty() ? "" : " (linked as " + line.link + ")") << ", "
                   << line.baud << " baud 8" << parityLetter << line.stopBits
-                  << (line.pace ? ", paced" : "") << modelText(line) << ", seed " << seed_
-                  << "; Ctrl-C stops" << std::endl;
+                  << (line.pace ? ", paced" : "") << (line.strict ? ", strict" : "")
+                  << modelText(line) << ", seed " << seed_ << "; Ctrl-C stops" << std::endl;
 
         {
             const StopOnSignal stopper({SIGINT, SIGTERM, SIGHUP}, stopRunner, &runner);
@@ -331,11 +339,10 @@ class SimulateCommand final : public Command {
                           std::to_string(s.faults[i]);
             }
         }
-        const std::pair<const char*, uint64_t> lineCounts[] = {{"unheard", line.unheard},
-                                                               {"queued", line.queued},
-                                                               {"bytes echoed", line.echoed},
-                                                               {"noise bursts", line.noiseBursts},
-                                                               {"noise bytes", line.noiseBytes}};
+        const std::pair<const char*, uint64_t> lineCounts[] = {
+            {"unheard", line.unheard},        {"queued", line.queued},
+            {"bytes echoed", line.echoed},    {"noise bursts", line.noiseBursts},
+            {"noise bytes", line.noiseBytes}, {"misheard", line.mismatched}};
         std::string models;
         for (const auto& [name, count] : lineCounts) {
             if (count != 0) {
@@ -351,6 +358,7 @@ class SimulateCommand final : public Command {
     std::vector<std::string> slaves_;
     uint64_t seed_ = 1;
     bool pace_ = true;
+    bool strict_ = false;
     std::string showProfile_;
     double probability_[sim::FaultCount] = {};
     uint32_t every_[sim::FaultCount] = {};

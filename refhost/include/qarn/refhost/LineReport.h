@@ -18,6 +18,7 @@ struct LineReport {
     bool gone = false;           // the device is gone (and was not back when last tried)
     bool cancelled = false;      // a wait was cut short by the stop request
     int lastTimeoutMs = 0;       // the time-out of the last wait for an answer
+    int lastException = 0;       // code of the last exception answer (0: none came)
     std::string osReason;        // what the operating system said when the device went
 };
 

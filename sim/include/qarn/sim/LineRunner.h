@@ -43,6 +43,11 @@ struct LineSettings {
     double noise = 0;
     // openPty() keeps a symbolic link at this path to the pty's slave side while it serves.
     std::string link{};
+    // A pty's two ends share one termios, which the master sets and the runner leaves alone.
+    // Strict: when its baud rate or stop bits differ from the ones above, each request is
+    // received as a UART at these settings would (garbled, see UartMismatch.h) and never
+    // answered. Parity cannot be told: a pty always carries 8 bits without parity.
+    bool strict = false;
 
     // One character in whole microseconds, rounded up: start bit, 8 data bits, the parity bit
     // if any, the stop bits.
@@ -58,6 +63,7 @@ struct LineStats {
     uint64_t echoed = 0;   // bytes echoed to the master
     uint64_t noiseBursts = 0;
     uint64_t noiseBytes = 0;
+    uint64_t mismatched = 0;  // requests sent at other line settings (strict), not answered
 };
 
 class LineRunner {
@@ -100,6 +106,9 @@ class LineRunner {
     void checkBaud() const;
     void serveLine();
     void echo(const uint8_t* data, size_t length, uint64_t nowUs);
+    // Strict line: the bytes as the slave hears them at its own settings; marks the request
+    // they belong to as not to be answered when the master's settings differ.
+    std::vector<uint8_t> hear(const uint8_t* data, size_t length);
     void accept(ReceivedFrame frame);
     void serve(const ReceivedFrame& frame, uint64_t nowUs);
     void addNoise(uint64_t afterUs);
@@ -128,6 +137,7 @@ class LineRunner {
     uint64_t busyUntilUs_ = 0;           // line time of the last answer byte
     uint64_t echoEndUs_ = 0;             // end of the last echoed character
     uint64_t quietFromUs_ = 0;           // noise and the silence after it end here
+    bool misheard_ = false;              // the pending request came at other settings
     Random noise_{0};
     LineStats stats_;
 };
