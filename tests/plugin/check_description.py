@@ -96,10 +96,6 @@ class ContainerTest(unittest.TestCase):
         document.decode("utf-8")
 
 
-def attributes(element, *names):
-    return tuple(element.get(name) for name in names)
-
-
 def text(element):
     # All of the element's own text, also around its children: list choices and model
     # references must not add line breaks or indentation to the name a tool reads.
@@ -107,52 +103,28 @@ def text(element):
 
 
 class DocumentTest(unittest.TestCase):
-    """A few values from each section, read with a real XML parser."""
+    """The document read with a real XML parser: the names a host's tools take from it.
 
-    @classmethod
-    def setUpClass(cls):
+    The values themselves are the source document's, compared byte for byte above."""
+
+    def test_sections_name_what_the_driver_takes(self):
         _, stream, _ = load_container()
-        cls.root = ElementTree.fromstring(zlib.decompress(stream))
-
-    def section(self, name):
-        found = self.root.findall(name)
-        self.assertEqual(len(found), 1, name)
-        return found[0]
-
-    def test_identity(self):
-        self.assertEqual(self.root.tag, "protocol_cfg")
-        self.assertEqual([self.root.findtext(t) for t in ("name", "display", "code")],
-                         ["QARN", "Modbus Pelrosa", "274"])
-
-    def test_parameters(self):
-        parameters = {text(p): p for p in self.section("parameters").findall("parameter")}
-        self.assertEqual(list(parameters), [
-            "CfgVer", "prefix", "defNodeId", "timeout", "delay", "repeat", "maxOptLen",
-            "presetFunction", "uart", "baudrate", "parity", "bits", "stopbits", "mode", "model"])
-        self.assertEqual(attributes(parameters["baudrate"], "display", "default", "type",
-                                    "listType", "group", "isNodeProperty", "isMandatory"),
-                         ("Baudrate", "9600", "prop_list", "prop_integer", "communications",
-                          "false", "true"))
-        self.assertEqual([e.text for e in parameters["parity"].findall("list_entry")],
-                         ["none", "even", "odd"])
-
-    def test_memtypes_fields_models_conversions(self):
-        memtypes = self.section("memtypes").findall("memtype")
-        self.assertEqual([m.text for m in memtypes], ["INP", "OUTP", "HREG", "IREG", "NO", "SL"])
-        self.assertEqual(attributes(memtypes[3], "orbaTypes", "min", "max", "isReadOnly"),
-                         ("0xff7ff", "300001", "365536", "true"))
-        self.assertEqual([f.text for f in self.section("tag_uri").findall("tag_field")],
-                         ["nodeid", "memorytype", "arrayindex.subindex", "datatype"])
-        models = self.section("models").findall("model")
-        self.assertEqual([text(m) for m in models], [
-            "EM21", "EM24", "EM26", "WM30", "WM40", "ISMG1xx", "ISMG3xx", "GenericModbus"])
-        self.assertEqual([(r.text, r.get("min"), r.get("max")) for r in models[6]],
-                         [("HREG", "400001", "465535"), ("NO", "0", "0"), ("SL", "1", "127")])
-        self.assertEqual(
-            [(c.text, c.get("display"), c.get("orbaTypes")) for c in self.section("conversions")], [
-                ("bcd", "BCD", "0x7e47e"), ("swapnibble", "AB->BA", "0x3feffe"),
-                ("swap2", "ABCD->CDAB", "0x3ECBEC"), ("swap4", "ABCDEFGH->GHEFCDAB ", "0x1c81c8"),
-                ("inv", "Inv bits", "0x71471"), ("neg", "Negate", "0x18e18e")])
+        root = ElementTree.fromstring(zlib.decompress(stream))
+        self.assertEqual([root.tag] + [root.findtext(t) for t in ("name", "display", "code")],
+                         ["protocol_cfg", "QARN", "Modbus Pelrosa", "274"])
+        names = {
+            "parameters/parameter": [
+                "CfgVer", "prefix", "defNodeId", "timeout", "delay", "repeat", "maxOptLen",
+                "presetFunction", "uart", "baudrate", "parity", "bits", "stopbits", "mode",
+                "model"],
+            "memtypes/memtype": ["INP", "OUTP", "HREG", "IREG", "NO", "SL"],
+            "tag_uri/tag_field": ["nodeid", "memorytype", "arrayindex.subindex", "datatype"],
+            "models/model": ["EM21", "EM24", "EM26", "WM30", "WM40", "ISMG1xx", "ISMG3xx",
+                             "GenericModbus"],
+            "conversions/*": ["bcd", "swapnibble", "swap2", "swap4", "inv", "neg"],
+        }
+        for path, expected in names.items():
+            self.assertEqual([text(e) for e in root.findall(path)], expected, path)
 
 
 def main():

@@ -94,7 +94,8 @@ class ConsoleCommand final : public Command {
             "stored override) that is reserved, above 255, no number, or 0 for a write without "
             "--broadcast; getid adds a note for every stored override that is refused. Exit "
             "status: 2 for a refused or unknown command, 1 when a change was not saved in the "
-            "store.");
+            "store. Lines from standard input that is no terminal run to the end; the first "
+            "that failed sets the status.");
     }
 
     int run(CommandContext& context) override {
@@ -196,11 +197,15 @@ class ConsoleCommand final : public Command {
         return ExitOk;
     }
 
-    // Lines from a pipe or a file: no prompt; the first line that fails sets the exit status.
+    // Lines from a pipe or a file: no prompt; a line that fails does not end the script, the
+    // first one sets the exit status and the end says how many failed.
     static int script(Session& session, IProtocol& p) {
         int status = ExitOk;
+        int commands = 0;
+        int failed = 0;
+        int firstFailed = 0;
         std::string line;
-        while (std::getline(std::cin, line)) {
+        for (int number = 1; std::getline(std::cin, line); ++number) {
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();
             }
@@ -211,9 +216,19 @@ class ConsoleCommand final : public Command {
                 break;
             }
             const int result = execute(session, p, line);
+            ++commands;
+            if (result != ExitOk) {
+                ++failed;
+                firstFailed = firstFailed == 0 ? number : firstFailed;
+            }
             if (status == ExitOk) {
                 status = result;
             }
+        }
+        if (failed != 0) {
+            std::cerr << "qarn console: " << failed << " of " << commands
+                      << (commands == 1 ? " command" : " commands") << " failed (the first on line "
+                      << firstFailed << ")\n";
         }
         return status;
     }

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include <qarn/output/PollFormats.h>
+#include <qarn/output/Records.h>
 #include <qarn/scan/Poller.h>
 #include <qarn/scan/TagList.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/StopOnSignal.h>
 #include "Commands.h"
@@ -41,7 +43,9 @@ class PollCommand final : public Command {
                        "lines for logs); auto: table on a terminal, else csv")
             ->check(CLI::IsMember({"auto", "table", "csv", "jsonl"}))
             ->capture_default_str();
-        app.add_flag("--plan", showPlan_, "print the requests the tags are read with, then exit");
+        app.add_flag("--plan", showPlan_,
+                     "print the requests the tags are read with (node, function, start, count), "
+                     "then exit; needs no device (csv or jsonl: a CSV or JSON list)");
         app.footer(
             "Exit status: 0 when every tag of the last cycle was read; 1 when one failed, no "
             "cycle was completed or the line could not be set up; 2 for bad usage.");
@@ -57,13 +61,12 @@ class PollCommand final : public Command {
         }
         checkTagNames(specs);
 
-        Session& session = context.session();
-        // Planning needs the tags only; the line is opened to poll.
-        Poller poller(session, showPlan_ ? session.configured() : session.started(), specs);
         if (showPlan_) {
-            printPlan(poller);
+            printPlan(context.options(), specs);
             return ExitOk;
         }
+        Session& session = context.session();
+        Poller poller(session, session.started(), specs);
         PollSettings settings;
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
@@ -81,23 +84,57 @@ class PollCommand final : public Command {
         if (display.format != PollFormat::Table && last.complete) {
             std::cerr << "qarn poll: last cycle: " << summaryText(last) << "\n";
         }
+        // The table notes each one in its summary line; logs carry it per cycle in JSON only.
+        if (display.format != PollFormat::Table && poller.overruns() > 0) {
+            std::cerr << "qarn poll: " << poller.overruns()
+                      << (poller.overruns() == 1 ? " cycle" : " cycles")
+                      << " took longer than the --interval of " << intervalMs_ << " ms\n";
+        }
         return last.complete && last.failedTags == 0 ? ExitOk : ExitFailure;
     }
 
   private:
-    static void printPlan(const Poller& poller) {
-        const std::vector<ScanGroup>& plan = poller.scan().plan();
-        std::cout << poller.tags().size() << " tags in " << plan.size() << " reads ("
-                  << poller.scan().lineRequests() << " on the line):\n";
-        for (size_t i = 0; i < plan.size(); ++i) {
-            const ScanGroup& g = plan[i];
-            std::cout << "  " << i + 1 << ": " << g.length << " bytes from byte " << g.byteOffset
-                      << (g.onLine ? "" : " (answered by the driver)") << ":";
-            for (const size_t t : g.tags) {
-                std::cout << " " << poller.tags()[t].name;
-            }
-            std::cout << "\n";
+    // The plan needs the line's configuration (the models set the request sizes) but not the
+    // line: without one, the quick form's defaults and a device that is never opened.
+    void printPlan(const LineOptions& given, const std::vector<TagSpec>& specs) const {
+        LineOptions options = given;
+        if (!hasLine(options)) {
+            options.device = "/dev/null";
         }
+        Session session(options);
+        const Poller poller(session, session.configured(), specs);
+        const std::vector<ScanGroup>& plan = poller.scan().plan();
+        const std::vector<PlannedRequest> requests = poller.requests();
+        Records records(
+            {"request", "node", "function", "what", "start", "address", "count", "tags"});
+        for (size_t i = 0; i < plan.size(); ++i) {
+            const PlannedRequest& r = requests[i];
+            std::string names;
+            for (const size_t t : plan[i].tags) {
+                names += (names.empty() ? "" : " ") + poller.tags()[t].name;
+            }
+            if (r.function == 0) {
+                const char* what = plan[i].onLine ? "unknown area" : "answered by the driver";
+                records.add({static_cast<long long>(i + 1), r.node, Cell(), what, Cell(), Cell(),
+                             Cell(), names});
+            } else {
+                records.add({static_cast<long long>(i + 1), r.node, r.function,
+                             functionName(r.function), r.start,
+                             static_cast<long long>(tagAddress(r.function, r.start)), r.count,
+                             names});
+            }
+        }
+        // "auto" means the table here: a plan is read by people, and its lines fit a pipe too.
+        const PollFormat format =
+            format_ == "auto" ? PollFormat::Table : pollFormat(format_, false);
+        if (format == PollFormat::Table) {
+            std::cout << poller.tags().size() << " tags in " << plan.size() << " reads ("
+                      << poller.scan().lineRequests() << " on the line):\n";
+        }
+        records.print(format == PollFormat::Table ? RecordFormat::Table
+                      : format == PollFormat::Csv ? RecordFormat::Csv
+                                                  : RecordFormat::Json,
+                      std::cout);
     }
 
     std::vector<std::string> arguments_;

@@ -2,12 +2,16 @@
 // command line. Exit status: 0 success, 1 device or protocol failure, 2 usage error.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <map>
+#include <string>
+#include <vector>
 
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 #include "Commands.h"
+#include "NearestWord.h"
 
 int main(int argc, char** argv) {
     using namespace qarn;
@@ -26,6 +30,20 @@ int main(int argc, char** argv) {
             addPortOptions(*sub, options);
         }
         bySubcommand[sub] = command.get();
+    }
+
+    // The parser only says a command is required; a near miss deserves the command meant.
+    std::vector<std::string> names;
+    for (const auto& command : commands) {
+        names.emplace_back(command->name());
+    }
+    if (argc > 1 && argv[1][0] != '-' &&
+        std::find(names.begin(), names.end(), argv[1]) == names.end()) {
+        const std::string meant = nearestWord(argv[1], names);
+        std::cerr << "qarn: unknown command '" << argv[1] << "'"
+                  << (meant.empty() ? "" : "; did you mean '" + meant + "'?")
+                  << "\nRun 'qarn --help' for the commands.\n";
+        return ExitUsage;
     }
 
     try {

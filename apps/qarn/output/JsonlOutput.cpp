@@ -32,7 +32,8 @@ void JsonlOutput::cycle(const CycleInfo& info, const std::vector<TagResult>& res
                                      {{"requests", summary.requests},
                                       {"failed", summary.failedRequests},
                                       {"failed_tags", summary.failedTags},
-                                      {"ms", std::round(ms * 10) / 10}}}})
+                                      {"ms", std::round(ms * 10) / 10},
+                                      {"overrun", info.overrun}}}})
          << "\n";
     out_.flush();
 }

@@ -99,4 +99,12 @@ std::string summaryText(const CycleSummary& summary) {
     return text + ", " + ms;
 }
 
+std::string overrunText(const CycleInfo& info) {
+    if (!info.overrun) {
+        return std::string();
+    }
+    return ", over the " + std::to_string(info.interval.count()) + " ms interval (" +
+           std::to_string(info.overruns) + (info.overruns == 1 ? " cycle" : " cycles") + " so far)";
+}
+
 }  // namespace qarn

@@ -50,7 +50,7 @@ void TableOutput::cycle(const CycleInfo& info, const std::vector<TagResult>& res
         const std::string& address = tags_[i].name == tags_[i].address ? "" : tags_[i].address;
         lines.push_back(row(tags_[i].name, address, resultText(tags_[i], results[i])));
     }
-    lines.push_back(cycleText(info) + ": " + summaryText(summary) + ", at " +
+    lines.push_back(cycleText(info) + ": " + summaryText(summary) + overrunText(info) + ", at " +
                     clockTime(info.start));
     if (live_ && drawn_ > 0) {
         // Back to the first line of the previous table, and clear everything below.

@@ -1,12 +1,12 @@
 #include <qarn/scan/Poller.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <thread>
 
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
+#include <qarn/scan/RequestPlan.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
@@ -15,23 +15,6 @@
 namespace qarn {
 
 namespace {
-
-// What the host's interfaces cannot tell: this driver answers the requests of its node areas,
-// NO (node override) and SL (slave address), from its own tables. The memory type is the second
-// field of the tag's address.
-bool answeredByDriver(const ITag& tag) {
-    const char* address = tag.GetVarName();
-    const std::string text = address != nullptr ? address : "";
-    const size_t first = text.find('?');
-    if (first == std::string::npos) {
-        return false;
-    }
-    std::string area = text.substr(first + 1, text.find('?', first + 1) - first - 1);
-    area.erase(std::remove_if(area.begin(), area.end(),
-                              [](unsigned char c) { return std::isspace(c) != 0; }),
-               area.end());
-    return area == "NO" || area == "SL";
-}
 
 // Sleeps until `until`, in short steps so that a stop request is seen soon.
 void sleepUntil(std::chrono::steady_clock::time_point until) {
@@ -67,12 +50,21 @@ Poller::Poller(Session& session, IProtocol& protocol, const std::vector<TagSpec>
     if (planned == nullptr) {
         throw Failure("the plug-in's protocol does not offer IProtocol4, which planning needs");
     }
+    protocol_ = planned;
     ScanHooks hooks;
     hooks.beforeRead = [&session] { session.clearPortError(); };
     hooks.errorText = [&session] { return session.lastErrorText(); };
     hooks.stopRequested = StopOnSignal::stopRequested;
     hooks.answeredLocally = answeredByDriver;
     scan_ = std::make_unique<Scan>(*planned, std::move(tags), std::move(hooks));
+}
+
+std::vector<PlannedRequest> Poller::requests() const {
+    std::vector<const ITag*> tags;
+    for (const auto& handle : handles_) {
+        tags.push_back(&handle->tag());
+    }
+    return describeRequests(*protocol_, tags, scan_->plan());
 }
 
 // The tags go before the session that made them.
@@ -91,12 +83,18 @@ CycleSummary Poller::run(const PollSettings& settings, PollOutput& output) {
         if (StopOnSignal::stopRequested()) {
             break;
         }
+        const auto started = std::chrono::steady_clock::now();
         next += settings.interval;
         CycleInfo info{n, settings.count, std::chrono::system_clock::now()};
         const CycleSummary summary = scan_->runCycle();
         if (!summary.complete) {
             break;
         }
+        info.interval = settings.interval;
+        info.overrun = settings.interval.count() > 0 &&
+                       std::chrono::steady_clock::now() - started > settings.interval;
+        overruns_ += info.overrun ? 1 : 0;
+        info.overruns = overruns_;
         output.cycle(info, scan_->results(), summary);
         last = summary;
         // A cycle longer than the interval starts the next one at once, not a burst of them.

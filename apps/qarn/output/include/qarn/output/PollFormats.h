@@ -37,5 +37,7 @@ std::string resultText(const PolledTag& tag, const TagResult& result);
 std::string isoTime(std::chrono::system_clock::time_point time);
 // "12 requests, 1 failed, 3 tags in error, 41.2 ms"
 std::string summaryText(const CycleSummary& summary);
+// ", over the 500 ms interval (2 cycles so far)" for a cycle that overran; empty otherwise.
+std::string overrunText(const CycleInfo& info);
 
 }  // namespace qarn

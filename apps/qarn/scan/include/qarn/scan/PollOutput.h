@@ -21,6 +21,11 @@ struct CycleInfo {
     unsigned long number = 0;  // from 1
     unsigned long count = 0;   // cycles asked for; 0 for "until stopped"
     std::chrono::system_clock::time_point start;
+    // The cycle took longer than the interval, so the next one starts late; `overruns` counts
+    // such cycles so far, this one included. Never with an interval of 0 (back to back).
+    bool overrun = false;
+    unsigned long overruns = 0;
+    std::chrono::milliseconds interval{0};
 };
 
 class PollOutput {

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include <qarn/scan/PollOutput.h>
+#include <qarn/scan/RequestPlan.h>
 #include <qarn/scan/Scan.h>
 #include <qarn/scan/TagList.h>
 #include <qarn/toolkit/TagValue.h>
 
 class IProtocol;
+class IProtocol4;
 
 namespace qarn {
 
@@ -35,16 +37,22 @@ class Poller {
 
     const Scan& scan() const { return *scan_; }
     const std::vector<PolledTag>& tags() const { return polled_; }
+    // The plan's requests as the line sees them, one per group of scan().plan().
+    std::vector<PlannedRequest> requests() const;
 
     // Polls until `settings.count` cycles are done or StopOnSignal::stopRequested(), handing
     // each complete cycle to `output`. Returns the summary of the last complete cycle (complete
     // false when none completed).
     CycleSummary run(const PollSettings& settings, PollOutput& output);
+    // Complete cycles so far that took longer than the interval.
+    unsigned long overruns() const { return overruns_; }
 
   private:
     std::vector<std::unique_ptr<TagHandle>> handles_;
     std::vector<PolledTag> polled_;
+    IProtocol4* protocol_ = nullptr;
     std::unique_ptr<Scan> scan_;
+    unsigned long overruns_ = 0;
 };
 
 }  // namespace qarn
