@@ -1,5 +1,7 @@
 #include <qarn/output/ReadOutput.h>
 
+#include <cstdio>
+
 #include <qarn/toolkit/Errors.h>
 #include "CsvField.h"
 #include "ValueJson.h"
@@ -39,7 +41,59 @@ void printCsv(const std::vector<TagReading>& readings, bool hex, std::ostream& o
     }
 }
 
+std::string hexText(const RangeItem& item) {
+    std::string text;
+    char digits[8];
+    for (const uint16_t r : item.registers) {
+        std::snprintf(digits, sizeof digits, "%04X", r);
+        text += (text.empty() ? "" : " ") + std::string(digits);
+    }
+    for (const uint8_t b : item.bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", b);
+        text += (text.empty() ? "" : " ") + std::string(digits);
+    }
+    return text;
+}
+
+char printable(unsigned value) {
+    return value >= 0x20 && value < 0x7F ? static_cast<char>(value) : '.';
+}
+
 }  // namespace
+
+Records rangeRecords(const std::vector<RangeItem>& items, bool sixteenBit, bool withError) {
+    std::vector<std::string> columns = {"address", "hex", "value"};
+    if (sixteenBit) {
+        columns.insert(columns.end(), {"unsigned", "signed", "ascii"});
+    }
+    if (withError) {
+        columns.push_back("error");
+    }
+    Records records(columns);
+    for (const RangeItem& item : items) {
+        if (!item.read) {
+            continue;
+        }
+        std::vector<Cell> row = {item.position, item.ok ? Cell(hexText(item)) : Cell(),
+                                 item.ok ? Cell(toText(item.value, false)) : Cell()};
+        if (sixteenBit) {
+            if (item.ok && item.registers.size() == 1) {
+                const unsigned r = item.registers[0];
+                const int signedValue =
+                    r >= 0x8000 ? static_cast<int>(r) - 0x10000 : static_cast<int>(r);
+                row.insert(row.end(), {Cell(static_cast<int>(r)), Cell(signedValue),
+                                       Cell(std::string{printable(r >> 8), printable(r & 0xFF)})});
+            } else {
+                row.insert(row.end(), {Cell(), Cell(), Cell()});
+            }
+        }
+        if (withError) {
+            row.push_back(item.ok ? Cell() : Cell(item.error));
+        }
+        records.add(std::move(row));
+    }
+    return records;
+}
 
 ReadFormat readFormat(const std::string& name) {
     if (name == "text") {
