@@ -14,6 +14,7 @@
 #include <qarn/commission/ByteOrderGuess.h>
 #include <qarn/commission/TagAddress.h>
 #include <qarn/host/IProtocol.h>
+#include <qarn/output/ReadOutput.h>
 #include <qarn/output/Records.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/NodeGuard.h>
@@ -43,27 +44,6 @@ double parseValue(const std::string& text) {
         throw UsageError("--value must be a number, not '" + text + "'");
     }
     return value;
-}
-
-// Strings quoted, with what is no printable ASCII as \xNN: a wrong byte order gives garbage
-// that must not garble the terminal.
-std::string valueText(const DecodedValue& value) {
-    const std::string text = toText(value, false);
-    if (value.shape != DecodedValue::Shape::Text) {
-        return text;
-    }
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 class GuessCommand final : public Command {
@@ -164,7 +144,7 @@ class GuessCommand final : public Command {
                                : std::vector<std::string>{"tag", "value"});
         for (const Match& m : matches) {
             const Candidate& c = reading.candidates[m.candidate];
-            std::vector<Cell> row = {c.tag, valueText(c.value)};
+            std::vector<Cell> row = {c.tag, valueText(c.value, format == RecordFormat::Table)};
             if (value_) {
                 row.push_back(numberText(m.difference));
             }
@@ -197,7 +177,8 @@ class GuessCommand final : public Command {
         }
         records.add({base.with("unsignedShort-" + std::to_string(reading.registers.size())), hex});
         for (const Candidate& c : reading.candidates) {
-            records.add({c.tag, c.ok ? Cell(valueText(c.value)) : Cell("(" + c.error + ")")});
+            records.add({c.tag, c.ok ? Cell(valueText(c.value, format == RecordFormat::Table))
+                                     : Cell("(" + c.error + ")")});
         }
         records.print(format, std::cout);
     }

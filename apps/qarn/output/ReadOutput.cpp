@@ -61,6 +61,25 @@ char printable(unsigned value) {
 
 }  // namespace
 
+std::string valueText(const DecodedValue& value, bool quoted) {
+    const std::string text = toText(value, false);
+    if (value.shape != DecodedValue::Shape::Text) {
+        return text;
+    }
+    std::string out = quoted ? "\"" : "";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return quoted ? out + "\"" : out;
+}
+
 Records rangeRecords(const std::vector<RangeItem>& items, bool sixteenBit, bool withError) {
     std::vector<std::string> columns = {"address", "hex", "value"};
     if (sixteenBit) {
@@ -75,7 +94,7 @@ Records rangeRecords(const std::vector<RangeItem>& items, bool sixteenBit, bool 
             continue;
         }
         std::vector<Cell> row = {item.position, item.ok ? Cell(hexText(item)) : Cell(),
-                                 item.ok ? Cell(toText(item.value, false)) : Cell()};
+                                 item.ok ? Cell(valueText(item.value, false)) : Cell()};
         if (sixteenBit) {
             if (item.ok && item.registers.size() == 1) {
                 const unsigned r = item.registers[0];
