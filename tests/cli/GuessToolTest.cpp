@@ -137,7 +137,7 @@ TEST_F(GuessTool, RangeReadsShowEachItemWithItsAddress) {
     const nlohmann::json rows = nlohmann::json::parse(json.out);
     ASSERT_EQ(rows.size(), 50U);
     EXPECT_EQ(rows[1]["address"], "400002");
-    EXPECT_EQ(rows[1]["value"], "-2");
+    EXPECT_EQ(rows[1]["value"], -2);
     EXPECT_EQ(rows[49]["address"], "400050");
     size_t requests = 0;
     for (size_t at = 0; (at = json.err.find(" TX ", at)) != std::string::npos; ++at) {

@@ -55,6 +55,24 @@ std::string hexText(const RangeItem& item) {
     return text;
 }
 
+// Integers and bits are numbers in JSON; floats keep their shortest text, strings their text.
+Cell valueCell(const RangeItem& item) {
+    if (!item.ok) {
+        return Cell();
+    }
+    if (item.value.shape == DecodedValue::Shape::Scalar && item.value.items.size() == 1) {
+        const Element& e = item.value.items[0];
+        if (e.kind == Element::Signed) {
+            return Cell(static_cast<long long>(e.i));
+        }
+        if ((e.kind == Element::Unsigned || e.kind == Element::Bool) &&
+            e.u <= 0x7FFFFFFFFFFFFFFFULL) {
+            return Cell(static_cast<long long>(e.u));
+        }
+    }
+    return Cell(valueText(item.value, false));
+}
+
 char printable(unsigned value) {
     return value >= 0x20 && value < 0x7F ? static_cast<char>(value) : '.';
 }
@@ -93,8 +111,8 @@ Records rangeRecords(const std::vector<RangeItem>& items, bool sixteenBit, bool 
         if (!item.read) {
             continue;
         }
-        std::vector<Cell> row = {item.position, item.ok ? Cell(hexText(item)) : Cell(),
-                                 item.ok ? Cell(valueText(item.value, false)) : Cell()};
+        const std::string hex = item.ok ? hexText(item) : std::string();
+        std::vector<Cell> row = {item.position, hex.empty() ? Cell() : Cell(hex), valueCell(item)};
         if (sixteenBit) {
             if (item.ok && item.registers.size() == 1) {
                 const unsigned r = item.registers[0];
