@@ -118,13 +118,18 @@ void RangeRead::addRegisterItems(const TagAddress& first, int count, int startBi
         slot.tag = i == 0 ? probe : batch_->add(item.tag);
         const ITag& tag = batch_->tag(slot.tag);
         const TagAddress whole = at(first, number, std::nullopt);
+        std::string raw;
         if (bits) {
-            slot.raw = batch_->add(whole.with("unsignedShort"));
+            raw = whole.with("unsignedShort");
         } else if (inRegister == 0 && tag.PackedLen() % 2 == 0) {
-            slot.raw =
-                batch_->add(whole.with("unsignedShort-" + std::to_string(tag.PackedLen() / 2)));
+            raw = whole.with("unsignedShort-" + std::to_string(tag.PackedLen() / 2));
         } else {
-            slot.raw = batch_->add(a.with("unsignedByte-" + std::to_string(tag.PackedLen())));
+            raw = a.with("unsignedByte-" + std::to_string(tag.PackedLen()));
+        }
+        // An area that takes no such tag (the node override takes one byte alone) shows no hex.
+        std::string why;
+        if (!batch_->tryAdd(raw, slot.raw, why)) {
+            slot.raw = SIZE_MAX;
         }
         items_.push_back(std::move(item));
         slots_.push_back(slot);
