@@ -11,11 +11,13 @@ namespace qarn {
 
 std::unique_ptr<Command> makeConsoleCommand();
 std::unique_ptr<Command> makeDemoCommand();
+std::unique_ptr<Command> makeGuessCommand();
 std::unique_ptr<Command> makeInfoCommand();
 std::unique_ptr<Command> makePollCommand();
 std::unique_ptr<Command> makeReadCommand();
 std::unique_ptr<Command> makeScanCommand();
 std::unique_ptr<Command> makeSimulateCommand();
+std::unique_ptr<Command> makeTypesCommand();
 std::unique_ptr<Command> makeWriteCommand();
 std::unique_ptr<Command> makeXmlCommand();
 

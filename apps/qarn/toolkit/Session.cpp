@@ -14,6 +14,7 @@
 #include <qarn/refhost/LineReport.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
+#include <qarn/toolkit/TagValue.h>
 
 namespace qarn {
 
@@ -210,7 +211,7 @@ int Session::lastErrorCode() const {
 std::string Session::lastErrorText() const {
     std::string text;
     if (protocol_ != nullptr && protocol_->GetLastErrorString() != nullptr) {
-        text = protocol_->GetLastErrorString();
+        text = withTypesHint(protocol_->GetLastErrorString());
     }
     // The plug-in can only say "Communication error"; the ports know what they saw, and the
     // operating system what happened to them.

@@ -26,6 +26,15 @@ ValueType TagHandle::type() const {
     return ValueType{tag_->GetVarType(), tag_->GetVarLength(), tag_->GetItemType()};
 }
 
+std::string withTypesHint(const std::string& reason) {
+    if (reason.find("data type unknown") == std::string::npos) {
+        return reason;
+    }
+    return reason +
+           " ('qarn types' lists the data types and conversions, e.g. float(swap2,swap4) or "
+           "string-8(swap2))";
+}
+
 TagReading readTag(Session& session, IProtocol& protocol, const std::string& address) {
     TagReading r;
     r.tag = address;

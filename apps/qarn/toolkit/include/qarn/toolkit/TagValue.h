@@ -40,6 +40,11 @@ struct TagReading {
     std::string message() const { return "error " + std::to_string(code) + ": " + text; }
 };
 
+// The plug-in's reason for refusing a tag, with a pointer to `qarn types` when the reason is a
+// data type it does not know: the type string's rules (the count before the conversions) are
+// easy to get wrong, and the plug-in can't say which rule was broken.
+std::string withTypesHint(const std::string& reason);
+
 // Reads one tag; a failure is part of the result, not an exception.
 TagReading readTag(Session& session, IProtocol& protocol, const std::string& address);
 
