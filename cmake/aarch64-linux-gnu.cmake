@@ -11,4 +11,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# LD_LIBRARY_PATH (/lib below the -L root): the target's libraries from the cross folder, next to
+# its loader. Otherwise the loader reads the build machine's /etc/ld.so.cache, which lists the
+# multiarch copies (libc6:arm64, needed by dpkg-shlibdeps for the packages) of another glibc
+# build, and threaded programs crash or hang.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/lib)
