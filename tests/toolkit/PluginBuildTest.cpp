@@ -57,19 +57,19 @@ std::string elf(bool wide, bool big, const std::vector<Note>& notes, size_t alig
     const uint64_t header = wide ? 64 : 52, phent = wide ? 56 : 32;
     const uint64_t noteOffset = header + 2 * phent;
     Writer w(big);
-    w.bytes = std::string("\x7f" "ELF", 4) + char(wide ? 2 : 1) + char(big ? 2 : 1) + char(1);
+    w.bytes = std::string("\177ELF", 4) + char(wide ? 2 : 1) + char(big ? 2 : 1) + char(1);
     w.pad(16);
-    w.put(3, 2);                    // e_type ET_DYN
-    w.put(wide ? 62 : 40, 2);       // e_machine
-    w.put(1, 4);                    // e_version
-    w.put(0, wide ? 8 : 4);         // e_entry
-    w.put(header, wide ? 8 : 4);    // e_phoff
-    w.put(0, wide ? 8 : 4);         // e_shoff
-    w.put(0, 4);                    // e_flags
-    w.put(header, 2);               // e_ehsize
-    w.put(phent, 2);                // e_phentsize
-    w.put(2, 2);                    // e_phnum
-    w.put(0, 6);                    // e_shentsize, e_shnum, e_shstrndx
+    w.put(3, 2);                  // e_type ET_DYN
+    w.put(wide ? 62 : 40, 2);     // e_machine
+    w.put(1, 4);                  // e_version
+    w.put(0, wide ? 8 : 4);       // e_entry
+    w.put(header, wide ? 8 : 4);  // e_phoff
+    w.put(0, wide ? 8 : 4);       // e_shoff
+    w.put(0, 4);                  // e_flags
+    w.put(header, 2);             // e_ehsize
+    w.put(phent, 2);              // e_phentsize
+    w.put(2, 2);                  // e_phnum
+    w.put(0, 6);                  // e_shentsize, e_shnum, e_shstrndx
     for (const uint32_t type : {1u, 4u}) {
         const uint64_t offset = type == 4 ? noteOffset : 0;
         const uint64_t size = type == 4 ? body.size() : noteOffset + body.size();

@@ -50,8 +50,8 @@ class InfoCommand final : public Command {
         if (!readPluginBuild(path, build, error)) {
             return "unknown (" + error + ")";
         }
-        std::string text = build.version.empty() ? "unknown (the file has no version note)"
-                                                 : build.version;
+        std::string text =
+            build.version.empty() ? "unknown (the file has no version note)" : build.version;
         if (!build.buildId.empty()) {
             text += ", build ID " + build.buildId;
         }

@@ -90,7 +90,7 @@ bool readNotes(const Image& image, uint64_t offset, uint64_t size, uint64_t alig
 
 bool parsePluginBuild(const std::string& bytes, PluginBuild& build, std::string& error) {
     build = PluginBuild{};
-    if (bytes.size() < 16 || bytes.compare(0, 4, "\x7f" "ELF") != 0) {
+    if (bytes.size() < 16 || bytes.compare(0, 4, "\177ELF") != 0) {
         error = "not an ELF file";
         return false;
     }
