@@ -11,4 +11,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# LD_LIBRARY_PATH (/lib below the -L root): the target's libraries from the cross folder, next to
+# its loader. Otherwise the loader reads the build machine's /etc/ld.so.cache, which lists the
+# multiarch copies (libc6:armhf, needed by dpkg-shlibdeps for the packages) of another glibc
+# build, and threaded programs crash or hang.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf -E LD_LIBRARY_PATH=/lib)

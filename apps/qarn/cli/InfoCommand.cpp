@@ -1,4 +1,5 @@
-// qarn info: who the plug-in is.
+// qarn info: who the plug-in is, and which build of it: the version note and build ID read from
+// the file, since its identity numbers stay the same from build to build.
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -6,6 +7,7 @@
 #include <qarn/host/IProtModule.h>
 #include <qarn/host/IProtocol.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/PluginBuild.h>
 #include <qarn/toolkit/Session.h>
 #include "Commands.h"
 
@@ -25,6 +27,7 @@ class InfoCommand final : public Command {
         IProtocol& p = session.protocol();
         const IProtModule* module = session.loader().module();
         std::cout << "Plug-in:   " << session.pluginPath() << "\n"
+                  << "Version:   " << buildVersion(session.pluginPath()) << "\n"
                   << "Module:    " << module->GetImpName() << " v." << module->GetImpVersion()
                   << "\n"
                   << "Protocol:  " << p.GetName() << " \"" << p.GetProtocolName() << "\" (type "
@@ -37,6 +40,22 @@ class InfoCommand final : public Command {
             std::cout << "\n";
         }
         return ExitOk;
+    }
+
+  private:
+    // The file was loaded just now, so a failure to read it back is worth a line, not the command.
+    static std::string buildVersion(const std::string& path) {
+        PluginBuild build;
+        std::string error;
+        if (!readPluginBuild(path, build, error)) {
+            return "unknown (" + error + ")";
+        }
+        std::string text =
+            build.version.empty() ? "unknown (the file has no version note)" : build.version;
+        if (!build.buildId.empty()) {
+            text += ", build ID " + build.buildId;
+        }
+        return text;
     }
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <qarn/toolkit/BuildVersion.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/LineOptions.h>
 #include "Commands.h"
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     using namespace qarn;
     CLI::App app{"qarn - Modbus RTU master on a serial line, through the QARN plug-in"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("qarn ") + versionText(),
+                         "Print the version and exit");
     app.footer("Run 'qarn COMMAND --help' for the options of a command.");
 
     LineOptions options;
