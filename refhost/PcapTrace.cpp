@@ -111,8 +111,8 @@ std::unique_ptr<PcapTrace> PcapTrace::open(const std::string& path, std::string&
         // Only a capture this class wrote can take more records.
         std::vector<uint8_t> have(FileHeaderSize);
         std::fseek(out, 0, SEEK_SET);
-        const bool same = std::fread(have.data(), 1, have.size(), out) == have.size() &&
-                          have == fileHeader();
+        const bool same =
+            std::fread(have.data(), 1, have.size(), out) == have.size() && have == fileHeader();
         if (!same) {
             std::fclose(out);
             error = "'" + path +
@@ -153,9 +153,9 @@ void PcapTrace::frame(const TracedFrame& frame) {
     }
     const rtu::FrameView view = rtu::unwrap(frame.data, frame.length);
     const std::vector<uint8_t> p = packet(view.data, view.length, frame.fromMaster, id_++);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                        frame.firstByte.time_since_epoch())
-                        .count();
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(frame.firstByte.time_since_epoch())
+            .count();
     std::vector<uint8_t> record;
     record.reserve(RecordHeaderSize + p.size());
     le32(record, static_cast<uint32_t>(us / 1000000));

@@ -869,16 +869,36 @@ void SerialPort::recordTiming(const Judgement& j) {
     using Kind = ExchangeTiming::Kind;
     ExchangeTiming t;
     switch (j.outcome) {
-        case Outcome::Answer: t.kind = Kind::Answer; break;
-        case Outcome::Silent: t.kind = Kind::Silent; break;
-        case Outcome::Incomplete: t.kind = Kind::Incomplete; break;
-        case Outcome::Damaged: t.kind = Kind::Damaged; break;
-        case Outcome::Foreign: t.kind = Kind::Foreign; break;
-        case Outcome::Unexpected: t.kind = Kind::Unexpected; break;
-        case Outcome::EchoOnly: t.kind = Kind::EchoOnly; break;
-        case Outcome::EchoUnknown: t.kind = Kind::EchoUnknown; break;
-        case Outcome::Cancelled: t.kind = Kind::Cancelled; break;
-        case Outcome::Gone: t.kind = Kind::Gone; break;
+        case Outcome::Answer:
+            t.kind = Kind::Answer;
+            break;
+        case Outcome::Silent:
+            t.kind = Kind::Silent;
+            break;
+        case Outcome::Incomplete:
+            t.kind = Kind::Incomplete;
+            break;
+        case Outcome::Damaged:
+            t.kind = Kind::Damaged;
+            break;
+        case Outcome::Foreign:
+            t.kind = Kind::Foreign;
+            break;
+        case Outcome::Unexpected:
+            t.kind = Kind::Unexpected;
+            break;
+        case Outcome::EchoOnly:
+            t.kind = Kind::EchoOnly;
+            break;
+        case Outcome::EchoUnknown:
+            t.kind = Kind::EchoUnknown;
+            break;
+        case Outcome::Cancelled:
+            t.kind = Kind::Cancelled;
+            break;
+        case Outcome::Gone:
+            t.kind = Kind::Gone;
+            break;
     }
     const bool request = lastSentLength_ > 0;
     if (request) {

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstring>
 
-#include <qarn/rtu/LineSettings.h>
 #include <qarn/refhost/FrameTrace.h>
+#include <qarn/rtu/LineSettings.h>
 #include "MonoClock.h"
 
 namespace refhost {

@@ -49,7 +49,7 @@ TEST(CaptureTool, TsharkDecodesQueriesAndAnswersWithTheirFields) {
     const std::string device = simulator.line();
     ASSERT_FALSE(device.empty());
     const std::string capture = dir.file("line.pcap");
-    const Args line = {"--device", device,  "--baud",       "38400",     "--timeout",
+    const Args line = {"--device", device,    "--baud",          "38400",        "--timeout",
                        "300",      "--store", dir.file("s.ini"), "--trace-pcap", capture};
     const struct {
         Args args;

@@ -23,7 +23,8 @@ uint16_t be16(const uint8_t* p) {
 }
 
 uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0] | p[1] << 8U | p[2] << 16U | static_cast<uint32_t>(p[3]) << 24U);
+    return static_cast<uint32_t>(p[0] | p[1] << 8U | p[2] << 16U |
+                                 static_cast<uint32_t>(p[3]) << 24U);
 }
 
 Bytes bytesOf(const std::string& text) {

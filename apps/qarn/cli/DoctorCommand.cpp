@@ -59,7 +59,8 @@ std::vector<int> parseNodes(const std::string& list) {
         const std::string item = list.substr(start, comma - start);
         const size_t dash = item.find('-');
         const int first = nodeNumber(item.substr(0, dash), list);
-        const int last = dash == std::string::npos ? first : nodeNumber(item.substr(dash + 1), list);
+        const int last =
+            dash == std::string::npos ? first : nodeNumber(item.substr(dash + 1), list);
         if (last < first) {
             throw UsageError("--nodes " + list + ": the range " + item + " runs backwards");
         }
@@ -106,9 +107,8 @@ class DoctorCommand final : public Command {
         }
         std::vector<std::string> tags = tags_;
         if (tags.empty()) {
-            const std::vector<int> nodes = nodes_.empty()
-                                               ? std::vector<int>{context.options().node}
-                                               : parseNodes(nodes_);
+            const std::vector<int> nodes =
+                nodes_.empty() ? std::vector<int>{context.options().node} : parseNodes(nodes_);
             for (const int node : nodes) {
                 tags.push_back(std::to_string(node) + "?HREG?400001?unsignedShort");
             }

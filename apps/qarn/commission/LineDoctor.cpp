@@ -85,24 +85,29 @@ const char* failureKey(Kind k) {
 }
 
 // The largest interval that most of the differences between delivery times are whole multiples
-// of; unset when none from 64 ms down to 1 ms is. Deliveries at the burst boundaries are such
+// of; unset when none from 64 ms down to 3 ms is. Deliveries at the burst boundaries are such
 // multiples apart even when every answer comes in one burst. A master that sends in step with
 // the bursts (each exchange the same number of them) makes a multiple of the interval fit too:
 // the reads must come at varying times.
-std::optional<double> gridInterval(std::vector<double> timesMs) {
-    constexpr size_t MinDifferences = 5;
-    constexpr double Share = 0.8;
+// The pauses inside answers are such multiples as well and join the differences. A busy machine
+// reads late now and then, so a share of them may miss.
+std::optional<double> gridInterval(std::vector<double> timesMs, const std::vector<double>& gaps) {
+    constexpr size_t MinDifferences = 12;
+    constexpr double MinScore = 0.5;
     std::sort(timesMs.begin(), timesMs.end());
-    std::vector<double> diffs;
+    std::vector<double> diffs = gaps;
     for (size_t i = 1; i < timesMs.size(); ++i) {
         diffs.push_back(timesMs[i] - timesMs[i - 1]);
     }
     if (diffs.size() < MinDifferences) {
         return std::nullopt;
     }
-    // Fit (share of differences within tolerance of a multiple) and mean residual of interval t.
+    // How well interval t fits: the share of differences within tolerance of a multiple, above
+    // the share that chance times would reach (twice the tolerance in t), as a part of what is
+    // left above chance; and the mean residual. The tolerance stays a small part of t.
     const auto fit = [&diffs](double t, double& residual) {
-        const double tolerance = std::max(0.5, 0.06 * t);
+        const double tolerance = std::max(0.3, 0.05 * t);
+        const double chance = std::min(1.0, 2 * tolerance / t);
         size_t within = 0;
         residual = 0;
         for (const double d : diffs) {
@@ -111,20 +116,33 @@ std::optional<double> gridInterval(std::vector<double> timesMs) {
             within += off <= tolerance && d >= t - tolerance ? 1 : 0;
         }
         residual /= static_cast<double>(diffs.size());
-        return static_cast<double>(within) / static_cast<double>(diffs.size());
+        const double share = static_cast<double>(within) / static_cast<double>(diffs.size());
+        return (share - chance) / (1 - chance);
     };
+    // The interval and its fractions fit about equally well, a larger one by chance worse: the
+    // largest of those that fit nearly best, and next to it the one with the least residual.
     constexpr double Step = 0.05;
-    for (double t = 64.0; t >= 1.0; t -= Step) {
+    constexpr double Slack = 0.1;
+    std::vector<std::pair<double, double>> scores;  // interval, fit
+    double bestScore = -1;
+    for (double t = 64.0; t >= 3.0; t -= Step) {
         double residual = 0;
-        if (fit(t, residual) < Share) {
+        scores.emplace_back(t, fit(t, residual));
+        bestScore = std::max(bestScore, scores.back().second);
+    }
+    if (bestScore < MinScore) {
+        return std::nullopt;
+    }
+    for (const auto& [t, score] : scores) {
+        if (score < bestScore - Slack) {
             continue;
         }
-        // Intervals next to it fit too: take the one that fits best, within a tenth below.
         double best = t;
-        double bestResidual = residual;
+        double bestResidual = 0;
+        fit(t, bestResidual);
         for (double u = t - Step; u >= t * 0.9; u -= Step) {
             double r = 0;
-            if (fit(u, r) >= Share && r < bestResidual) {
+            if (fit(u, r) >= bestScore - Slack && r < bestResidual) {
                 best = u;
                 bestResidual = r;
             }
@@ -134,9 +152,25 @@ std::optional<double> gridInterval(std::vector<double> timesMs) {
     return std::nullopt;
 }
 
-// Bursts: most answers long enough to tell came in few, large reads. Their interval is the pause
-// between two reads of one answer, which is one burst apart, or else the grid their deliveries
-// fall on.
+// The pauses inside answers, when most of them are one and the same: the burst interval. A busy
+// machine delays reads too, but by no steady amount.
+std::optional<double> steadyGap(const std::vector<double>& gaps) {
+    constexpr size_t MinGaps = 3;
+    constexpr double Share = 0.5;
+    if (gaps.size() < MinGaps) {
+        return std::nullopt;
+    }
+    const double m = median(gaps);
+    const size_t near = static_cast<size_t>(std::count_if(gaps.begin(), gaps.end(), [m](double g) {
+        return std::fabs(g - m) <= std::max(1.0, 0.15 * m);
+    }));
+    return near >= Share * static_cast<double>(gaps.size()) ? std::optional<double>(m)
+                                                            : std::nullopt;
+}
+
+// Bursts: most answers long enough to tell came in few, large reads, at a steady interval: the
+// pause between two reads of one answer, one burst apart, or else the grid their deliveries fall
+// on.
 void findBursts(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorReport& r) {
     int measurable = 0;
     int bursty = 0;
@@ -157,10 +191,13 @@ void findBursts(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorRep
         }
     }
     r.burstSamples = measurable;
-    r.burst = measurable > 0 && bursty >= BurstShare * measurable;
-    if (r.burst) {
-        r.burstMs = !gaps.empty() ? std::optional<double>(median(gaps)) : gridInterval(deliveries);
+    if (measurable > 0 && bursty >= BurstShare * measurable) {
+        r.burstMs = steadyGap(gaps);
+        if (!r.burstMs) {
+            r.burstMs = gridInterval(deliveries, gaps);
+        }
     }
+    r.burst = r.burstMs.has_value();
 }
 
 void recommend(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorReport& r,
@@ -173,8 +210,8 @@ void recommend(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorRepo
     int timeout = 0;
     if (worst > 0) {
         timeout = roundUp10(std::max(worst * TimeoutFactor, worst + MinTimeoutMarginMs));
-        std::string reason = "the slowest answer was complete " + number(worst) +
-                             " ms after its request";
+        std::string reason =
+            "the slowest answer was complete " + number(worst) + " ms after its request";
         if (r.lateAnswers > 0) {
             reason += " (" + std::to_string(r.lateAnswers) + " came after the time-out of " +
                       std::to_string(r.timeoutMs) + " ms)";
@@ -199,9 +236,9 @@ void recommend(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorRepo
                  "one that needs a pause between requests may answer them; run doctor again "
                  "with it"});
     } else if (r.answers > 0) {
-        r.recommended.push_back(
-            {"--delay", "0", "every request was answered without a pause; a delay only slows "
-                             "the line"});
+        r.recommended.push_back({"--delay", "0",
+                                 "every request was answered without a pause; a delay only slows "
+                                 "the line"});
     } else {
         r.recommended.push_back({"--delay", "", "nothing to judge by without answers"});
     }
@@ -217,8 +254,8 @@ void recommend(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorRepo
             const double after = r.latestLateMs + medianSpanMs - timeout;
             if (after > guard) {
                 guard = after;
-                reason += "; a late answer may still come " + number(after) +
-                          " ms after the time-out";
+                reason +=
+                    "; a late answer may still come " + number(after) + " ms after the time-out";
             }
         }
         r.recommended.push_back({"--late-guard", std::to_string(roundUp10(guard)),
@@ -239,12 +276,14 @@ void recommend(const std::vector<refhost::ExchangeTiming>& exchanges, DoctorRepo
         }
     }
     if (echoed > 0 && plain == 0) {
-        r.recommended.push_back({"--echo", "on", "every request came back before its answer (" +
-                                                     std::to_string(echoed) + " of " +
-                                                     std::to_string(echoed) + ")"});
+        r.recommended.push_back({"--echo", "on",
+                                 "every request came back before its answer (" +
+                                     std::to_string(echoed) + " of " + std::to_string(echoed) +
+                                     ")"});
     } else if (plain > 0 && echoed == 0) {
-        r.recommended.push_back({"--echo", "off", "no request came back; the answers came as "
-                                                  "they are"});
+        r.recommended.push_back({"--echo", "off",
+                                 "no request came back; the answers came as "
+                                 "they are"});
     } else if (echoed > 0) {
         r.recommended.push_back({"--echo", "auto",
                                  std::to_string(echoed) + " requests came back, " +
@@ -322,11 +361,10 @@ DoctorReport analyse(const std::vector<refhost::ExchangeTiming>& exchanges, cons
                              "master that ends frames at the gap would not");
     }
     if (r.burst) {
-        r.warnings.push_back(
-            "the adapter hands answers over in bursts" +
-            (r.burstMs ? " every " + number(*r.burstMs) + " ms" : std::string()) +
-            ": its latency timer adds up to that to every answer; set it to 1 ms "
-            "(echo 1 > /sys/bus/usb-serial/devices/ttyUSBn/latency_timer)");
+        r.warnings.push_back("the adapter hands answers over in bursts" +
+                             (r.burstMs ? " every " + number(*r.burstMs) + " ms" : std::string()) +
+                             ": its latency timer adds up to that to every answer; set it to 1 ms "
+                             "(echo 1 > /sys/bus/usb-serial/devices/ttyUSBn/latency_timer)");
     }
     if (r.timeoutMs > 0 && r.slowestCompleteMs > r.timeoutMs * 0.8) {
         r.warnings.push_back("the time-out of " + std::to_string(r.timeoutMs) +
@@ -334,8 +372,9 @@ DoctorReport analyse(const std::vector<refhost::ExchangeTiming>& exchanges, cons
                              number(r.slowestCompleteMs) + " ms");
     }
     if (echoed > 0 && plain > 0) {
-        r.warnings.push_back("some requests came back and some did not: a second master or a "
-                             "flaky adapter on the line?");
+        r.warnings.push_back(
+            "some requests came back and some did not: a second master or a "
+            "flaky adapter on the line?");
     }
     if (run.stopped) {
         r.warnings.push_back("stopped early: this covers the " + std::to_string(r.exchanges) +
@@ -351,20 +390,24 @@ std::vector<DoctorRow> doctorRows(const DoctorReport& r) {
                         " waits for an answer, " + std::to_string(r.answers) + " answers"});
     if (r.latencyMs) {
         const LatencySummary& l = *r.latencyMs;
-        rows.push_back({"latency ms", number(l.min) + " / " + number(l.median) + " / " +
-                                          number(l.p99) + " / " + number(l.max),
+        rows.push_back({"latency ms",
+                        number(l.min) + " / " + number(l.median) + " / " + number(l.p99) + " / " +
+                            number(l.max),
                         "min / median / p99 / max, end of request to first answer byte"});
     } else {
         rows.push_back({"latency ms", "-", "no answer came"});
     }
-    rows.push_back({"slowest answer ms", number(r.slowestCompleteMs),
-                    "end of request to last answer byte"});
+    rows.push_back(
+        {"slowest answer ms", number(r.slowestCompleteMs), "end of request to last answer byte"});
     rows.push_back({"max gap ms", number(r.maxGapMs), "largest pause inside an answer"});
-    rows.push_back({"echo", !r.echo ? "-" : *r.echo ? "yes" : "no",
+    rows.push_back({"echo",
+                    !r.echo   ? "-"
+                    : *r.echo ? "yes"
+                              : "no",
                     "our requests come back before the answers"});
     if (r.burstSamples == 0) {
-        rows.push_back({"burst", "-",
-                        "answers too short on the line to tell; read a longer item with --tag"});
+        rows.push_back(
+            {"burst", "-", "answers too short on the line to tell; read a longer item with --tag"});
     } else {
         rows.push_back({"burst",
                         r.burst ? (r.burstMs ? "yes, " + number(*r.burstMs) + " ms" : "yes") : "no",
@@ -399,8 +442,8 @@ std::string doctorJson(const DoctorReport& r) {
                            {"p99", rounded(r.latencyMs->p99)},
                            {"max", rounded(r.latencyMs->max)}};
     } else {
-        j["latency_ms"] = {{"min", nullptr}, {"median", nullptr}, {"p99", nullptr},
-                           {"max", nullptr}};
+        j["latency_ms"] = {
+            {"min", nullptr}, {"median", nullptr}, {"p99", nullptr}, {"max", nullptr}};
     }
     j["slowest_answer_ms"] = rounded(r.slowestCompleteMs);
     j["max_gap_ms"] = rounded(r.maxGapMs);

@@ -35,10 +35,10 @@ struct ExchangeTiming {
     int64_t latencyUs = -1;
     // From the end of the request to the last byte of the answer (what the time-out must cover).
     int64_t completeUs = -1;
-    int64_t maxGapUs = 0;   // largest pause between two reads of the answer's bytes
-    int chunks = 0;         // reads that brought the answer's bytes
+    int64_t maxGapUs = 0;       // largest pause between two reads of the answer's bytes
+    int chunks = 0;             // reads that brought the answer's bytes
     int64_t firstByteAtUs = 0;  // monotonic time of the answer's first byte (0: none)
-    bool echo = false;      // the request came back before the answer
+    bool echo = false;          // the request came back before the answer
 
     // Bytes thrown away between the previous wait and this request (stale bytes, a late answer),
     // and when the first of them came, counted from the end of the previous request (-1: none).

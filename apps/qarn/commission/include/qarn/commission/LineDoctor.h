@@ -38,15 +38,15 @@ struct DoctorReport {
     int gapRuleMs = 0;  // the gap after which a frame of unknown length ends at this baud rate
     // First answer byte after the end of the request; unset without any answer.
     std::optional<LatencySummary> latencyMs;
-    double slowestCompleteMs = 0;  // end of the request to the last answer byte, worst case
-    double maxGapMs = 0;           // largest pause inside an answer
-    std::optional<bool> echo;      // unset: no exchange told
-    int burstSamples = 0;          // answers long enough on the line to show bursts
-    bool burst = false;            // answers came in USB bursts
-    std::optional<double> burstMs;  // their interval, when it could be measured
-    int lateAnswers = 0;           // answers that came after their wait had given up
-    double latestLateMs = 0;       // ... the latest one's first byte after its request
-    int timeoutMs = 0;             // the time-out the waits used (the largest)
+    double slowestCompleteMs = 0;   // end of the request to the last answer byte, worst case
+    double maxGapMs = 0;            // largest pause inside an answer
+    std::optional<bool> echo;       // unset: no exchange told
+    int burstSamples = 0;           // answers long enough on the line to show bursts
+    bool burst = false;             // answers came in USB bursts, at a steady interval:
+    std::optional<double> burstMs;  // that interval
+    int lateAnswers = 0;            // answers that came after their wait had given up
+    double latestLateMs = 0;        // ... the latest one's first byte after its request
+    int timeoutMs = 0;              // the time-out the waits used (the largest)
     // Kind ("silent", "incomplete", "crc", "foreign", "unexpected", "echo_only",
     // "echo_unknown", "exception", "stray_bytes") to count; every kind is present.
     std::map<std::string, int> failures;
