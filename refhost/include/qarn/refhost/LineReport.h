@@ -2,7 +2,11 @@
 // What the serial ports saw while the tool waited for answers, so that a failure can say more
 // than the plug-in's "Communication error". The factory keeps one over a window the tool opens.
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include <qarn/refhost/ExchangeTiming.h>
 
 namespace refhost {
 
@@ -20,6 +24,10 @@ struct LineReport {
     int lastTimeoutMs = 0;       // the time-out of the last wait for an answer
     int lastException = 0;       // code of the last exception answer (0: none came)
     std::string osReason;        // what the operating system said when the device went
+
+    // Every wait for an answer in the window, timed; the first MaxExchanges of them.
+    static constexpr size_t MaxExchanges = 256;
+    std::vector<ExchangeTiming> exchanges;
 };
 
 // The report in a few words for the tool to put in parentheses after the plug-in's own text, e.g.
