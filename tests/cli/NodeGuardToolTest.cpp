@@ -132,6 +132,7 @@ TEST_F(GuardTool, SetIdToANodeThatWouldBeCutIsRefusedAndTheNodeKeepsItsAddress) 
 TEST_F(GuardTool, DamagedStoreKeepsTheToolOffTheLineUntilResetKeepsACopy) {
     ASSERT_EQ(run({"console", "setid", "3", "1"}).status, 0);
     std::string text = TempDir::read(store);
+    ASSERT_NE(text.find("tempNode3=1\n"), std::string::npos) << "setid is stored for later runs";
     text.replace(text.find("tempNode3=1"), 11, "tempNode3=7");
     TempDir::write(store, text);
 

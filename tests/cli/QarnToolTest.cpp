@@ -138,21 +138,6 @@ TEST_F(QarnTool, ReadsEveryTableAndWritesWith5And6And16AreReadBack) {
               "1?OUTP?20?boolean = 1\n1?OUTP?12?boolean = 0\n");
 }
 
-TEST_F(QarnTool, NodeOverrideSetInOneRunIsHonouredInTheNext) {
-    ToolResult r = run({"console", "setid", "7", "1"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "id 7 set to 1\n");
-
-    r = run({"read", "7?HREG?400001?unsignedShort"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "7?HREG?400001?unsignedShort = 4660\n");
-    EXPECT_EQ(slave.lastNode, 1) << "sent to node 1, as overridden";
-
-    r = run({"console"}, "getid\n");  // the interactive console, from a script
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("id 7 -> 1\n"), std::string::npos) << r.out;
-}
-
 TEST_F(QarnTool, FailuresExitWith1AndCarryThePluginsCodeAndText) {
     ToolResult r = run({"read", "1?HREG?402001?unsignedShort"});
     EXPECT_EQ(r.status, 1);
@@ -173,7 +158,6 @@ TEST_F(QarnTool, FailuresExitWith1AndCarryThePluginsCodeAndText) {
 
 TEST_F(QarnTool, UsageErrorsExitWith2AndSendNothing) {
     const Args cases[] = {
-        {"nosuchcommand"},
         {"write", "1?HREG?400001?short"},
         {"read", "--store", store, "1?HREG?400001?short"},  // no line
         {"read", "--port-map", "com1", "--config", "CfgVer=1 uart=com1", "1?HREG?400001?short"},

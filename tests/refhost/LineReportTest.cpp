@@ -16,6 +16,7 @@ TEST(LineReport, SaysInAFewWordsWhatTheLineDid) {
         std::function<void(LineReport&)> seen;
         std::string text;
     } cases[] = {
+        // Echo and late answers: in the serial echo and line recovery tests.
         {[](LineReport&) {}, ""},
         {[](LineReport& r) { r.attempts = r.silent = 3, r.lastTimeoutMs = 200; },
          "no answer within 200 ms, 3 tries"},
@@ -25,10 +26,6 @@ TEST(LineReport, SaysInAFewWordsWhatTheLineDid) {
         {[](LineReport& r) { r.crcErrors = 1, r.incomplete = 2; },
          "answer incomplete in 2 tries; CRC error in 1 answer"},
         {[](LineReport& r) { r.echoOnly = 3; }, "echo only, no answer"},
-        {[](LineReport& r) { r.echoUndecided = true; },
-         "echo not yet known: read once first, or give --echo on|off"},
-        {[](LineReport& r) { r.silent = 2, r.lastTimeoutMs = 100, r.lateBytes = 7; },
-         "no answer within 100 ms, 2 tries; late or foreign answers discarded"},
         {[](LineReport& r) { r.foreign = 1; }, "answer from another node or function"},
         {[](LineReport& r) { r.cancelled = true; }, "stopped"},
         // A gone device explains everything else.
