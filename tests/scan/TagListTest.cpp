@@ -23,11 +23,14 @@ std::vector<std::string> parse(const std::string& text, const std::string& sourc
 TEST(TagList, FilesAndArgumentsGiveUniqueNamesAddressesAndPlaces) {
     EXPECT_EQ(parse("# meter\n\nvolts   1?IREG?300001?int(swap2,swap4)   # 0.1 V\n"
                     "\tfreq\t1?IREG?300032?unsignedShort\r\n1?HREG?400001?short\n"
-                    "spaced 2 ? HREG ? 400003 ? short\n   # indented comment\n"),
+                    "spaced 2 ? HREG ? 400003 ? short\n   # indented comment\n"
+                    "amps=1?HREG?400005?float\nwatts = 1?HREG?400007?float\n"),
               (std::vector<std::string>{"volts|1?IREG?300001?int(swap2,swap4)|list:3",
                                         "freq|1?IREG?300032?unsignedShort|list:4",
                                         "1?HREG?400001?short|1?HREG?400001?short|list:5",
-                                        "spaced|2 ? HREG ? 400003 ? short|list:6"}));
+                                        "spaced|2 ? HREG ? 400003 ? short|list:6",
+                                        "amps|1?HREG?400005?float|list:8",
+                                        "watts|1?HREG?400007?float|list:9"}));
     try {
         parse("a 1?HREG?400001?short\nvolts # no address\n");
         ADD_FAILURE() << "a name without an address was accepted";

@@ -38,8 +38,10 @@ std::vector<TagSpec> parseTagList(std::istream& in, const std::string& source) {
             continue;
         }
         const std::string origin = source + ":" + std::to_string(number);
+        // "NAME ADDRESS", and "NAME=ADDRESS" as on the command line (an address holds no '=').
+        const size_t equals = text.find('=');
         size_t wordEnd = 0;
-        while (wordEnd < text.size() && !blank(text[wordEnd])) {
+        while (wordEnd < text.size() && !blank(text[wordEnd]) && wordEnd != equals) {
             ++wordEnd;
         }
         const std::string first = text.substr(0, wordEnd);
@@ -47,7 +49,10 @@ std::vector<TagSpec> parseTagList(std::istream& in, const std::string& source) {
             tags.push_back(TagSpec{text, text, origin});
             continue;
         }
-        const std::string rest = trim(text.substr(wordEnd));
+        std::string rest = trim(text.substr(wordEnd));
+        if (!rest.empty() && rest[0] == '=') {
+            rest = trim(rest.substr(1));
+        }
         if (rest.empty()) {
             throw UsageError(origin + ": '" + first +
                              "' has no tag address (NAME NODE?AREA?ADDRESS?TYPE)");

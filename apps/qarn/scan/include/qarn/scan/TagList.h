@@ -1,6 +1,6 @@
 #pragma once
 // The tags a scan polls, named: from a list file (one tag a line: a name, then the tag address;
-// '#' starts a comment) or from command-line arguments (ADDRESS or NAME=ADDRESS).
+// or NAME=ADDRESS; '#' starts a comment) or from command-line arguments (ADDRESS or NAME=ADDRESS).
 
 #include <istream>
 #include <string>
