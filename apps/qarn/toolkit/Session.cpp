@@ -94,7 +94,15 @@ Session::Session(const LineOptions& options)
             }
             trace_ = std::make_unique<refhost::FrameTrace>(traceFile_);
         }
-        host_.serialFactory().setTrace(trace_.get());
+        addFrameSink(trace_.get());
+    }
+    if (!options.tracePcap.empty()) {
+        std::string error;
+        pcap_ = refhost::PcapTrace::open(options.tracePcap, error);
+        if (pcap_ == nullptr) {
+            throw UsageError(error);
+        }
+        addFrameSink(pcap_.get());
     }
 }
 
@@ -107,6 +115,10 @@ Session::~Session() {
     }
     if (traceFile_ != nullptr) {
         std::fclose(traceFile_);
+    }
+    if (captureFailed()) {
+        std::cerr << "qarn: warning: the capture file " << options_.tracePcap
+                  << " is incomplete: a write to it failed\n";
     }
 }
 
@@ -201,6 +213,13 @@ const refhost::LineReport& Session::lineReport() const {
 
 void Session::setCancelFd(int fd) {
     host_.serialFactory().setCancelFd(fd);
+}
+
+void Session::addFrameSink(refhost::FrameSink* sink) {
+    sinks_.add(sink);
+    // The ports hold the fan-out itself, so a sink added later reaches the ports already open
+    // with one.
+    host_.serialFactory().setTrace(sinks_.empty() ? nullptr : &sinks_);
 }
 
 int Session::lastErrorCode() const {

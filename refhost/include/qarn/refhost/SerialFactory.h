@@ -13,7 +13,7 @@
 
 namespace refhost {
 
-class FrameTrace;
+class FrameSink;
 class SerialPort;
 class TraceSerialPort;
 
@@ -37,8 +37,9 @@ class SerialFactory final : public ISerialFactory {
     void map(const std::string& name, const std::string& path) { portMap_[name] = path; }
     // The device path a port name stands for; empty when it stands for none.
     std::string resolve(const std::string& name) const;
-    // Every port opened from now on reports its traffic here (null: no trace, no wrapper).
-    void setTrace(FrameTrace* trace) { trace_ = trace; }
+    // Every port opened from now on reports its traffic here (null: no trace, no wrapper); a
+    // FrameFanout reports to several sinks.
+    void setTrace(FrameSink* trace) { trace_ = trace; }
     // The last failure of an open or of any port: what the operating system said.
     const std::string& lastError() const { return lastError_; }
     void clearError() { lastError_.clear(); }
@@ -77,7 +78,7 @@ class SerialFactory final : public ISerialFactory {
 
     std::map<std::string, std::string> portMap_;
     std::vector<Entry> open_;
-    FrameTrace* trace_ = nullptr;
+    FrameSink* trace_ = nullptr;
     std::string lastError_;
     EchoMode echo_ = EchoMode::Auto;
     int lateGuardMs_ = -1;

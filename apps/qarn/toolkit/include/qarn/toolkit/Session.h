@@ -7,9 +7,11 @@
 #include <string>
 
 #include <qarn/refhost/FileStore.h>
+#include <qarn/refhost/FrameFanout.h>
 #include <qarn/refhost/FrameTrace.h>
 #include <qarn/refhost/HostFactory.h>
 #include <qarn/refhost/LineReport.h>
+#include <qarn/refhost/PcapTrace.h>
 #include <qarn/refhost/PluginLoader.h>
 #include <qarn/toolkit/NodeGuard.h>
 
@@ -65,6 +67,12 @@ class Session {
     const refhost::LineReport& lineReport() const;
     // Every wait of the ports also ends when `fd` becomes readable (-1: no such descriptor).
     void setCancelFd(int fd);
+    // The line's frames also go to `sink` (not owned; it must outlive the session's use of the
+    // line). Call it before the line is first used: ports opened earlier without any sink stay
+    // untraced. Several sinks all get every frame.
+    void addFrameSink(refhost::FrameSink* sink);
+    // True when a capture file was asked for and a write to it failed.
+    bool captureFailed() const { return pcap_ != nullptr && pcap_->failed(); }
     // Throws Failure with "<what>: <protocolError()>".
     [[noreturn]] void fail(const std::string& what);
 
@@ -79,6 +87,9 @@ class Session {
     std::string storePath_;
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<refhost::FrameTrace> trace_;
+    std::unique_ptr<refhost::PcapTrace> pcap_;
+    // What the ports report to: every sink of the session.
+    refhost::FrameFanout sinks_;
     // Declared before the loader: the plug-in must be gone before the services it holds.
     refhost::HostFactory host_;
     refhost::PluginLoader loader_;
