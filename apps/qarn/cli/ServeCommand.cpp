@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,9 +94,11 @@ class ServeCommand final : public Command {
 
         const LineOptions& options = context.options();
         Session& session = context.session();
-        web::LineState state(options.device.empty() ? "line" : options.device);
-        // TRAFFIC: the ports report their frames to the traffic view once the session takes
-        // frame sinks: session.addFrameSink(&state.traffic());
+        // The ports report to the traffic view from the first frame on, and may until the
+        // session is gone: the state outlives it.
+        state_ = std::make_unique<web::LineState>(options.device.empty() ? "line" : options.device);
+        web::LineState& state = *state_;
+        session.addFrameSink(&state.traffic());
         web::WorkerSettings workerSettings;
         workerSettings.interval = std::chrono::milliseconds(intervalMs_);
         refhost::EchoMode echo = refhost::EchoMode::Auto;
@@ -133,6 +136,7 @@ class ServeCommand final : public Command {
     long intervalMs_ = 1000;
     bool allowWrites_ = false;
     std::string token_;
+    std::unique_ptr<web::LineState> state_;
 };
 
 }  // namespace

@@ -226,7 +226,7 @@ Reply LineWorker::write(const LineRequest& request) {
     std::string error;
     // Nothing goes on the line for a value that does not fit, nor for a refused node.
     if (!encodeValue(tag.type, text, bytes, error)) {
-        return errorReply(400, tag.address + ": " + error);
+        return errorReply(400, tag.name + " (" + tag.address + "): " + error);
     }
     const NodeGuard guard = session_.nodeGuard();
     std::string problem = guard.tagProblem(tag.address, TagAccess::Write);
@@ -234,7 +234,8 @@ Reply LineWorker::write(const LineRequest& request) {
         problem = guard.targetProblem(bytes[0]);
     }
     if (!problem.empty()) {
-        return errorReply(400, tag.address + ": refused, nothing sent: " + problem);
+        return errorReply(400,
+                          tag.name + " (" + tag.address + "): refused, nothing sent: " + problem);
     }
     if (!settled_[i] && !NodeGuard::isNodeOverride(tag.address)) {
         readBack(i);
