@@ -146,7 +146,7 @@ function drawChart() {
   if (page.chart) page.chart.destroy();
   page.chart = new Dygraph($('chart'), data, {
     labels: options.labels, connectSeparatedPoints: true, legend: 'always', drawPoints: true,
-    pointSize: 1.5, strokeWidth: 1.5,
+    pointSize: 1.5, strokeWidth: 1.5, axes: { x: { axisLabelWidth: 70, pixelsPerLabel: 90 } },
   });
 }
 
