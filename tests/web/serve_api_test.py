@@ -50,6 +50,7 @@ class ServeApi(unittest.TestCase):
             ("not a number", "setpoint", {"value": "ten"}, {}, 400, "setpoint (1?HREG?400010"),
             ("a read-only tag", "inputs", {"value": [1, 0, 1]}, {}, 400, "read-only"),
             ("an unknown tag", "nope", {"value": 1}, {}, 404, "no tag"),
+            ("the device refuses", "model", {"value": 1}, {}, 502, "Exception"),
             ("a form", "setpoint", b"value=1", {"Content-Type": "application/x-www-form-urlencoded"},
              415, "JSON"),
             ("another site", "setpoint", {"value": 1}, {"Origin": "http://evil.example"}, 403,
@@ -103,6 +104,16 @@ class ServeApi(unittest.TestCase):
         # The device holds what was written.
         read = self.rig.run(["read"] + self.rig.line_args() + ["1?HREG?400010?unsignedShort"])
         self.assertIn("= 1000", read.stdout, read.stderr)
+
+    def test_a_port_that_is_gone(self):
+        _, url = self.rig.serve("--allow-writes")
+        self.tags_after_cycles(url, 1)
+        self.rig.procs[0].send_signal(signal.SIGTERM)  # the simulator: its pty goes
+        self.rig.procs[0].wait(10)
+        wait_for("the line down", lambda: not request(url + "api/health")[1]["up"])
+        status, body = request(url + "api/tags/setpoint", {"value": 1})
+        self.assertEqual(status, 409, body)
+        self.assertIn("gone", body["error"])
 
     def test_read_only_unless_asked_and_no_open_writes_without_token(self):
         _, url = self.rig.serve()

@@ -57,7 +57,7 @@ class Rig:
         return self.pty
 
     def line_args(self):
-        return ["--device", self.pty] + LINE + ["--timeout", "300", "--store",
+        return ["--device", self.pty] + LINE + ["--timeout", "300", "--repeat", "0", "--store",
                                                 self.path("store.ini")]
 
     def serve(self, *extra, interval=200):

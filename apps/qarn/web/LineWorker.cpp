@@ -172,15 +172,33 @@ void LineWorker::cycle() {
             return !r.ok && r.code == first.code && r.text == first.text;
         });
         if (failed) {
-            update.failedKinds.push_back(failureKind(first.code, first.text));
+            std::string kind = failureKind(first.code, first.text);
+            // Once the device is gone, requests fail without reaching a port that could say so.
+            if (portGone_ && kind.rfind("error_", 0) == 0) {
+                kind = "gone";
+            }
+            update.failedKinds.push_back(kind);
             if (update.lineProblem.empty()) {
                 update.lineProblem = "error " + std::to_string(first.code) + ": " + first.text;
             }
         }
     }
     update.failedKinds.resize(summary.failedRequests, "other");
-    const bool gone = session_.lineReport().gone;
+    const bool gone = session_.lineReport().gone ||
+                      std::find(update.failedKinds.begin(), update.failedKinds.end(), "gone") !=
+                          update.failedKinds.end();
     update.up = !gone && (summary.requests == 0 || summary.failedRequests < summary.requests);
+    // The port reports a device that went in the window of the request that found it so; later
+    // requests and writes fail for that reason until an answer comes again.
+    if (gone) {
+        portGone_ = true;
+        goneText_ = update.lineProblem;
+    } else if (update.up) {
+        portGone_ = false;
+    } else if (portGone_) {
+        // Later requests fail without reaching a port: the reason stays the same.
+        update.lineProblem = goneText_;
+    }
     if (update.up) {
         update.lineProblem.clear();
     }
@@ -244,8 +262,12 @@ Reply LineWorker::write(const LineRequest& request) {
     const int storeFailures = session_.storeFailures();
     session_.clearPortError();
     if (!protocol_.Write(&handle.tag(), bytes.data())) {
-        const int status = session_.lineReport().gone ? 409 : 502;
-        return errorReply(status, session_.lastErrorCode(), session_.lastErrorText());
+        const bool gone = session_.lineReport().gone || portGone_;
+        std::string reason = session_.lastErrorText();
+        if (gone && reason.find("gone") == std::string::npos) {
+            reason += " (the port is gone: " + goneText_ + ")";
+        }
+        return errorReply(gone ? 409 : 502, session_.lastErrorCode(), reason);
     }
     const std::string unsaved = session_.storeFailureSince(storeFailures);
     if (!unsaved.empty()) {

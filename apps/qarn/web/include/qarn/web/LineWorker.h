@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <qarn/scan/TagList.h>
@@ -61,6 +62,8 @@ class LineWorker {
     std::unique_ptr<Poller> poller_;
     std::vector<std::unique_ptr<TagHandle>> handles_;  // for writes and read-backs
     std::vector<bool> settled_;                        // per tag: read before its first write
+    bool portGone_ = false;                            // the last cycle found the device gone
+    std::string goneText_;
     std::atomic<bool> stop_{false};
 };
 
