@@ -629,7 +629,9 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
         }
     }
     lastTrafficUs_ = monoNowUs();
-    sendEndUs_ = lastTrafficUs_;
+    // The request is not off the line before its characters' time, whatever tcdrain says: a USB
+    // adapter reports it done once it holds the bytes, a pty at once.
+    sendEndUs_ = std::max(lastTrafficUs_, sendStartUs_ + length * charTimeUs_);
     if (static_cast<size_t>(length) <= sizeof lastSent_) {
         std::memcpy(lastSent_, frame, static_cast<size_t>(length));
         lastSentLength_ = static_cast<size_t>(length);

@@ -28,7 +28,8 @@ struct ExchangeTiming {
     int timeoutMs = 0;     // the wait's time-out
     int answerBytes = 0;   // answer bytes after the echo (what was judged)
 
-    // Latency is counted from the end of the request (its last byte out of the transmitter) to
+    // Latency is counted from the end of the request (its last byte on the line: the transmitter
+    // done, and never before the request's characters' time after sending began) to
     // the first byte of the answer, so it holds the device's turnaround and the 3.5 characters
     // of silence it waits for, but not the answer's own line time. -1: no answer byte came.
     int64_t latencyUs = -1;
