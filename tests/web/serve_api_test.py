@@ -92,6 +92,12 @@ class ServeApi(unittest.TestCase):
         self.assertGreater(samples[("qarn_cycle_seconds_count", ())], 0)
         self.assertEqual(samples[("qarn_line_up", ())], 1)
 
+        status, doctor = request(url + "api/doctor")
+        self.assertEqual(status, 200, doctor)
+        self.assertGreater(doctor["answers"], 0)
+        self.assertLessEqual(doctor["latency_ms"]["min"], doctor["latency_ms"]["max"])
+        self.assertIn("timeout", doctor["recommended"])
+
         # A stop with a live page connected.
         events = urllib.request.urlopen(url + "api/events", timeout=30)
         self.assertTrue(events.readline().startswith(b"data: "))

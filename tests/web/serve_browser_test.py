@@ -105,6 +105,8 @@ class ServePage(unittest.TestCase):
         self.wait.until(lambda _: d.find_element(By.ID, "traffic-rows").text != paused)
 
         self.assertIn("Requests", d.find_element(By.ID, "health-list").text)
+        d.find_element(By.ID, "doctor").click()
+        self.wait.until(lambda _: "latency" in d.find_element(By.ID, "doctor-out").text)
         self.assertEqual(d.find_element(By.ID, "status").text, "line up")
         self.assertTrue(d.execute_script("return window.loadedOnce"), "the page was reloaded")
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include <qarn/commission/LineDoctor.h>
 #include <qarn/host/IProtocol.h>
 #include <qarn/host/ITag.h>
 #include <qarn/output/ValueJson.h>
@@ -24,6 +25,9 @@ namespace qarn::web {
 namespace {
 
 constexpr size_t ConsoleReplySize = 16384;
+// Reads the doctor makes on demand: enough for a median and a worst case, short enough to
+// hold up the polling for a few seconds only.
+constexpr int DoctorReads = 30;
 // How long a wait between cycles may last before the stop flag is looked at again.
 constexpr auto StopCheck = std::chrono::milliseconds(100);
 
@@ -340,8 +344,45 @@ Reply LineWorker::setId(const LineRequest& request) {
 }
 
 Reply LineWorker::doctor() {
-    // DOCTOR: the line doctor's analysis comes with the commissioning library.
-    return errorReply(501, "the doctor is not part of this build");
+    // The first tag of every request that goes on the line, read in turn: the line's own
+    // requests, timed by the ports.
+    std::vector<size_t> probes;
+    for (const ScanGroup& group : poller_->scan().plan()) {
+        if (group.onLine && !group.tags.empty()) {
+            probes.push_back(group.tags.front());
+        }
+    }
+    if (probes.empty()) {
+        return errorReply(400, "no tag of this line is read from the line");
+    }
+    std::vector<refhost::ExchangeTiming> samples;
+    DoctorRun run;
+    for (int i = 0; i < DoctorReads && !stop_ && !StopOnSignal::stopRequested(); ++i) {
+        const size_t tag = probes[static_cast<size_t>(i) % probes.size()];
+        std::vector<uint8_t> value(hostValueSize(poller_->tags()[tag].type) + 1, 0);
+        session_.clearPortError();
+        const bool ok = protocol_.Read(&handles_[tag]->tag(), value.data());
+        for (const refhost::ExchangeTiming& e : session_.lineReport().exchanges) {
+            // A wait the stop request cut short measured nothing.
+            if (e.kind != refhost::ExchangeTiming::Kind::Cancelled) {
+                samples.push_back(e);
+            }
+        }
+        if (session_.lineReport().cancelled) {
+            break;
+        }
+        ++run.transactions;
+        run.failed += ok ? 0 : 1;
+    }
+    run.stopped = run.transactions < DoctorReads;
+    const DoctorReport report = analyse(samples, run);
+    nlohmann::json body = nlohmann::json::parse(doctorJson(report), nullptr, false);
+    nlohmann::json rows = nlohmann::json::array();
+    for (const DoctorRow& row : doctorRows(report)) {
+        rows.push_back({{"item", row.item}, {"value", row.value}, {"note", row.note}});
+    }
+    body["rows"] = rows;
+    return Reply{200, body};
 }
 
 }  // namespace qarn::web

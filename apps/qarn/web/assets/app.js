@@ -235,7 +235,10 @@ async function runDoctor() {
   const out = $('doctor-out');
   out.hidden = false;
   out.textContent = 'running…';
-  try { out.textContent = JSON.stringify(await getJSON('/api/doctor'), null, 2); } catch (e) { out.textContent = e.message; }
+  try {
+    const r = await getJSON('/api/doctor');
+    out.textContent = r.rows.map((row) => `${row.item}: ${row.value}${row.note ? `  (${row.note})` : ''}`).join('\n');
+  } catch (e) { out.textContent = e.message; }
 }
 
 // --- start ---
