@@ -94,9 +94,11 @@ class ServeApi(unittest.TestCase):
 
         status, doctor = request(url + "api/doctor")
         self.assertEqual(status, 200, doctor)
-        self.assertGreater(doctor["answers"], 0)
-        self.assertLessEqual(doctor["latency_ms"]["min"], doctor["latency_ms"]["max"])
+        # The doctor timed the line's own requests, 30 reads (its judgement has tests of its own).
+        self.assertEqual(doctor["exchanges"], 30, doctor)
+        self.assertIn("latency_ms", doctor)
         self.assertIn("timeout", doctor["recommended"])
+        self.assertTrue(doctor["rows"], doctor)
 
         # A stop with a live page connected.
         events = urllib.request.urlopen(url + "api/events", timeout=30)

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include <qarn/toolkit/Errors.h>
