@@ -138,11 +138,11 @@ TEST(Metrics, SeriesPerTagLineAndCycleHistogram) {
     state.publish(cycle(0.3, {"timeout"}, 8));
     const std::string text = qarn::web::metricsText({&state});
     const char* const expected[] = {
-        "# TYPE qarn_tag_value gauge\n"
-        "qarn_tag_value{name=\"volts\",tag=\"1?HREG?400001?unsignedShort\"} 8\n"
-        "# HELP qarn_tag_ok",
-        "qarn_tag_ok{name=\"volts\"} 1\nqarn_tag_ok{name=\"name\"} 1\nqarn_tag_ok{name=\"flow\"} "
-        "0\n",
+        ("# TYPE qarn_tag_value gauge\n"
+         "qarn_tag_value{name=\"volts\",tag=\"1?HREG?400001?unsignedShort\"} 8\n"
+         "# HELP qarn_tag_ok"),
+        ("qarn_tag_ok{name=\"volts\"} 1\nqarn_tag_ok{name=\"name\"} 1\n"
+         "qarn_tag_ok{name=\"flow\"} 0\n"),
         "\nqarn_requests_total 6\n",
         "\nqarn_failures_total{kind=\"timeout\"} 1\n",
         "\nqarn_cycle_seconds_bucket{le=\"0.01\"} 0\nqarn_cycle_seconds_bucket{le=\"0.025\"} 1\n",
