@@ -17,6 +17,7 @@ std::unique_ptr<Command> makeInfoCommand();
 std::unique_ptr<Command> makePollCommand();
 std::unique_ptr<Command> makeReadCommand();
 std::unique_ptr<Command> makeScanCommand();
+std::unique_ptr<Command> makeServeCommand();
 std::unique_ptr<Command> makeSimulateCommand();
 std::unique_ptr<Command> makeTypesCommand();
 std::unique_ptr<Command> makeWriteCommand();
