@@ -954,8 +954,10 @@ void SerialPort::recordTiming(const Judgement& j) {
     }
     reception_.answerFirstUs = t.firstByteAtUs;
     if (t.chunks > 0 && request && sendEndUs_ > 0) {
-        t.latencyUs = t.firstByteAtUs - sendEndUs_;
-        t.completeUs = lastAt - sendEndUs_;
+        // An answer can't start before its request has left the line, but on a pty, which does
+        // not pace the bytes, it does: count it as at once rather than as no answer at all.
+        t.latencyUs = std::max<int64_t>(0, t.firstByteAtUs - sendEndUs_);
+        t.completeUs = std::max<int64_t>(t.latencyUs, lastAt - sendEndUs_);
     }
     if (report_->exchanges.size() < LineReport::MaxExchanges) {
         report_->exchanges.push_back(t);
