@@ -6,6 +6,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(makeConsoleCommand());
     commands.push_back(makeDemoCommand());
+    commands.push_back(makeGatewayCommand());
     commands.push_back(makeInfoCommand());
     commands.push_back(makePollCommand());
     commands.push_back(makeReadCommand());

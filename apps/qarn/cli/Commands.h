@@ -11,6 +11,7 @@ namespace qarn {
 
 std::unique_ptr<Command> makeConsoleCommand();
 std::unique_ptr<Command> makeDemoCommand();
+std::unique_ptr<Command> makeGatewayCommand();
 std::unique_ptr<Command> makeInfoCommand();
 std::unique_ptr<Command> makePollCommand();
 std::unique_ptr<Command> makeReadCommand();

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <qarn/mqtt/MqttPollOutput.h>
 #include <qarn/output/PollFormats.h>
 #include <qarn/scan/Poller.h>
 #include <qarn/scan/TagList.h>
 #include <qarn/toolkit/Errors.h>
+#include <qarn/toolkit/LineOptions.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/StopOnSignal.h>
 #include "Commands.h"
@@ -42,12 +44,23 @@ class PollCommand final : public Command {
             ->check(CLI::IsMember({"auto", "table", "csv", "jsonl"}))
             ->capture_default_str();
         app.add_flag("--plan", showPlan_, "print the requests the tags are read with, then exit");
+        addMqttOptions(app, mqtt_);
         app.footer(
             "Exit status: 0 when every tag of the last cycle was read; 1 when one failed, no "
             "cycle was completed or the line could not be set up; 2 for bad usage.");
     }
 
     int run(CommandContext& context) override {
+        // The broker settings are checked before the line is touched.
+        std::unique_ptr<MqttClient> broker;
+        if (!mqtt_.url.empty() && !showPlan_) {
+            const std::string& ident = context.options().ident;
+            const std::string why = topicLevelProblem(ident.empty() ? "QARN" : ident);
+            if (!why.empty()) {
+                throw UsageError("--ident '" + ident + "' " + why);
+            }
+            broker = std::make_unique<MqttClient>(mqttSettings(mqtt_));
+        }
         std::vector<TagSpec> specs;
         if (!tagFile_.empty()) {
             specs = readTagList(tagFile_);
@@ -56,6 +69,12 @@ class PollCommand final : public Command {
             specs.push_back(parseTagArgument(arguments_[i], static_cast<int>(i) + 1));
         }
         checkTagNames(specs);
+        for (const TagSpec& spec : specs) {
+            const std::string why = broker != nullptr ? topicLevelProblem(spec.name) : "";
+            if (!why.empty()) {
+                throw UsageError(spec.origin + ": tag name '" + spec.name + "' " + why);
+            }
+        }
 
         Session& session = context.session();
         // Planning needs the tags only; the line is opened to poll.
@@ -68,8 +87,15 @@ class PollCommand final : public Command {
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
         const PollDisplay display = pollDisplay(format_);
-        const std::unique_ptr<PollOutput> output =
-            makePollOutput(display, std::cout, poller.tags());
+        std::unique_ptr<PollOutput> output = makePollOutput(display, std::cout, poller.tags());
+        if (broker != nullptr) {
+            // The topic level of the line is the instance name.
+            const std::string& ident = context.options().ident;
+            output = std::make_unique<MqttPollOutput>(*broker, ident.empty() ? "QARN" : ident,
+                                                      poller.tags(),
+                                                      static_cast<double>(intervalMs_),
+                                                      std::move(output));
+        }
         CycleSummary last;
         {
             // Ctrl-C ends a wait for an answer too, not only the wait between cycles.
@@ -106,6 +132,7 @@ class PollCommand final : public Command {
     unsigned long count_ = 0;
     std::string format_ = "auto";
     bool showPlan_ = false;
+    MqttOptions mqtt_;
 };
 
 }  // namespace
