@@ -95,8 +95,8 @@ class GatewayCommand final : public Command {
                 break;
             }
             try {
-                std::cerr << "qarn gateway: reloaded " << path_ << ": "
-                          << gateway.reload(loadGatewayConfig(path_)) << "\n";
+                const std::string changes = gateway.reload(loadGatewayConfig(path_));
+                std::cerr << "qarn gateway: reloaded " << path_ << ": " << changes << "\n";
             } catch (const ConfigError& e) {
                 printProblems("reload refused, the running configuration is kept", e);
             }

@@ -73,7 +73,8 @@ void Gateway::check(const GatewayConfig& config, std::ostream* plan) {
             try {
                 session.configured();
             } catch (const Failure& e) {
-                throw UsageError(line.origin + ": " + field + ".config: " + e.what());
+                throw UsageError(line.where.at(line.options.config.empty() ? "device" : "config") +
+                                 ": " + field + ": " + e.what());
             }
             const LineScan scan(session, line, [] { return false; });
             if (plan != nullptr) {

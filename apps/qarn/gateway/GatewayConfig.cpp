@@ -1,6 +1,8 @@
 #include <qarn/gateway/GatewayConfig.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -51,6 +53,11 @@ class Fields {
         return table_.get(key);
     }
     bool has(const std::string& key) { return get(key) != nullptr; }
+    // Where `key` is, else where the table starts.
+    std::string whereOf(const std::string& key) {
+        const toml::node* n = get(key);
+        return where(n != nullptr ? *n : table_);
+    }
 
     std::optional<std::string> text(const std::string& key) {
         const toml::node* n = get(key);
@@ -246,7 +253,7 @@ void readTags(const toml::table& line, const std::string& path, const std::strin
         }
         Fields f(*t, at, file, problems);
         GatewayTag tag;
-        tag.spec.origin = f.where(*t);
+        tag.spec.origin = f.whereOf("name");
         const std::optional<std::string> name = f.text("name");
         const std::optional<std::string> address = f.text("address");
         if (!name && !f.has("name")) {
@@ -375,6 +382,9 @@ void readLine(const toml::table& t, size_t index, const std::string& file,
             problems.push_back(line.origin + ": " + path + ": " + e.what());
         }
     }
+    for (const char* key : {"name", "ident", "device", "config"}) {
+        line.where[key] = f.whereOf(key);
+    }
     config.lines.push_back(std::move(line));
 }
 
@@ -453,9 +463,9 @@ GatewayConfig loadGatewayConfig(const std::string& path) {
             if (value.empty()) {
                 return;
             }
-            const auto [it, fresh] = seen.emplace(value, l.origin);
+            const auto [it, fresh] = seen.emplace(value, l.where.at(what));
             if (!fresh) {
-                problems.push_back(l.origin + ": " + field + "." + what + ": '" + value +
+                problems.push_back(l.where.at(what) + ": " + field + "." + what + ": '" + value +
                                    "' is used by the line at " + it->second + " too");
             }
         };
@@ -464,6 +474,16 @@ GatewayConfig loadGatewayConfig(const std::string& path) {
         clash(devices, l.options.device, "device");
     }
     if (!problems.empty()) {
+        // In the order of the file, as an editor goes through them.
+        auto lineOf = [&path](const std::string& p) {
+            return p.compare(0, path.size() + 1, path + ":") == 0
+                       ? std::atol(p.c_str() + path.size() + 1)
+                       : 0L;
+        };
+        std::stable_sort(problems.begin(), problems.end(),
+                         [&](const std::string& a, const std::string& b) {
+                             return lineOf(a) < lineOf(b);
+                         });
         throw ConfigError(problems);
     }
     return config;

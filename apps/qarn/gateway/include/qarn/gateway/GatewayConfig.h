@@ -31,6 +31,7 @@
 //   offset = 0.0
 //   unit = "V"
 
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,7 @@ struct GatewayTag {
 struct GatewayLine {
     std::string name;
     std::string origin;  // "FILE:LINE" of its [[line]]
+    std::map<std::string, std::string> where;  // "FILE:LINE" of each field given
     LineOptions options;  // the line's configuration, ident, echo, late guard
     long intervalMs = 1000;
     bool allowWrites = false;
