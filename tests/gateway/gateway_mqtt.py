@@ -114,6 +114,16 @@ class Sub:
         self.proc.wait()
 
 
+def collect(sub, topics, timeout=10):
+    """The first payload of each of `topics`, in whatever order they come."""
+    got = {}
+    wait_for("messages on " + ", ".join(sorted(topics)),
+             lambda: got.update({t: p for r, t, p in sub.drain(0.1)
+                                 if t in topics and t not in got}) or set(topics) <= set(got),
+             timeout)
+    return got
+
+
 def value_of(sub, topic, match=lambda j: True, timeout=10):
     _, _, payload = sub.next(lambda r, t, p: t == topic and p and match(json.loads(p)), timeout)
     return json.loads(payload)
@@ -332,14 +342,27 @@ def test_reload(fx):
 
 
 def test_poll_mqtt(fx):
+    """poll --mqtt, started while the broker is down: it connects when the broker comes, says
+    offline when it ends, and publishes discovery configs when asked."""
     fx.simulate("one", "1:" + fx.path("dev.prof"))
-    sub = fx.sub("site/#")
-    r = subprocess.run(["timeout", "60", QARN, "poll", "--device", fx.path("one"), "--baud",
-                        "38400", "--store", fx.path("store.ini"), "--format", "csv", "--count",
-                        "3", "--interval", "100", "--mqtt", "mqtt://127.0.0.1:%d/site" % fx.port,
-                        "volts=1?HREG?400001?unsignedShort"], capture_output=True, text=True)
-    assert r.returncode == 0, r.stderr
-    check_value(value_of(sub, "site/QARN/volts"), 4660)
+    fx.broker.kill()
+    poll = subprocess.Popen(
+        ["timeout", "60", QARN, "poll", "--device", fx.path("one"), "--baud", "38400",
+         "--store", fx.path("store.ini"), "--format", "csv", "--count", "40", "--interval", "100",
+         "--mqtt", "mqtt://127.0.0.1:%d/site" % fx.port, "--ha-discovery",
+         "volts=1?HREG?400001?unsignedShort"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+        text=True)
+    time.sleep(0.5)
+    fx.broker.start()
+    sub = fx.sub("site/#", "homeassistant/#")
+    got = collect(sub, {"homeassistant/sensor/site_QARN_volts/config", "site/QARN/volts"})
+    config = json.loads(got["homeassistant/sensor/site_QARN_volts/config"])
+    assert config["state_topic"] == "site/QARN/volts", config
+    check_value(json.loads(got["site/QARN/volts"]), 4660)
+    _, err = poll.communicate(60)
+    assert poll.returncode == 0, err
+    assert "trying again" in err, err
+    assert sub.next(lambda r, t, p: t == "site/status" and p == "offline")
 
 
 def main():

@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -74,15 +75,17 @@ MqttClient::MqttClient(const MqttSettings& settings) : settings_(settings) {
 
 MqttClient::~MqttClient() {
     if (started_) {
-        if (connected_) {
-            // The will is for a gateway that dies; one that ends says so itself.
-            const std::string status = topic("status");
-            int mid = 0;
-            mosquitto_publish(mosq_, &mid, status.c_str(), static_cast<int>(std::strlen(Offline)),
-                              Offline, 1, true);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            if (connected_) {
+                // The will is for a gateway that dies; one that ends says so itself.
+                send(topic("status"), Offline, true);
+            }
         }
-        mosquitto_disconnect(mosq_);
-        mosquitto_loop_stop(mosq_, false);
+        wake_.notify_all();
+        mosquitto_disconnect(mosq_);  // ends the loop once what is queued is out
+        thread_.join();
     }
     mosquitto_destroy(mosq_);
 }
@@ -91,15 +94,45 @@ void MqttClient::start(std::vector<std::string> filters, MessageHandler handler)
     filters_ = std::move(filters);
     handler_ = std::move(handler);
     started_ = true;
-    const int rc = mosquitto_connect_async(mosq_, settings_.url.host.c_str(), settings_.url.port,
-                                           settings_.keepaliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        // The network thread goes on trying, with back-off.
-        const std::lock_guard<std::mutex> lock(mutex_);
-        note(std::string("cannot reach the broker yet: ") +
-             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+    thread_ = std::thread([this] { network(); });
+}
+
+void MqttClient::network() {
+    std::chrono::seconds backoff(1);
+    for (;;) {
+        int rc = MOSQ_ERR_SUCCESS;
+        int error = 0;
+        {
+            // Under the lock: a stop either comes first and is seen here, or comes after and
+            // its disconnect ends the loop below.
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            rc = mosquitto_connect_async(mosq_, settings_.url.host.c_str(), settings_.url.port,
+                                         settings_.keepaliveSeconds);
+            error = errno;
+        }
+        if (rc == MOSQ_ERR_SUCCESS) {
+            backoff = std::chrono::seconds(1);
+            // Returns after mosquitto_disconnect, or for an error the loop does not retry.
+            rc = mosquitto_loop_forever(mosq_, 1000, 1);
+            error = errno;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        connected_ = false;
+        if (stopping_) {
+            return;
+        }
+        note(std::string("cannot reach the broker: ") +
+             (rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc)) +
+             "; trying again");
+        wake_.wait_for(lock, backoff, [this] { return stopping_; });
+        if (stopping_) {
+            return;
+        }
+        backoff = std::min(backoff * 2, std::chrono::seconds(30));
     }
-    check(mosquitto_loop_start(mosq_), "network thread");
 }
 
 void MqttClient::note(const std::string& text) {

@@ -1,7 +1,7 @@
 #pragma once
 // The broker connection through libmosquitto, and the newest value of every topic it carries.
 //
-// libmosquitto runs its own network thread, which connects, reconnects with back-off and calls
+// A network thread runs libmosquitto's loop, which connects, reconnects with back-off and calls
 // us back; the lines' threads publish. Values are kept per topic, newest only: while the broker
 // is away nothing is handed to libmosquitto (it would queue QoS 1 messages without bound), and
 // on every (re)connect each topic's newest value goes out retained, since a restarted broker may
@@ -10,10 +10,12 @@
 // and "offline" as the last will and at a clean end.
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <qarn/mqtt/MqttSettings.h>
@@ -67,6 +69,9 @@ class MqttClient {
     static void onConnect(mosquitto* m, void* self, int rc);
     static void onDisconnect(mosquitto* m, void* self, int rc);
     static void onMessage(mosquitto* m, void* self, const mosquitto_message* message);
+    // The network thread: connects, runs libmosquitto's loop, which reconnects after a loss
+    // itself, and tries again with back-off when even the first connection fails.
+    void network();
     // With mutex_ held.
     void send(const std::string& topic, const std::string& text, bool retain);
     void note(const std::string& text);
@@ -82,6 +87,9 @@ class MqttClient {
     std::atomic<bool> connected_{false};
     std::atomic<unsigned long> connections_{0};
     std::string lastNote_;
+    bool stopping_ = false;  // guarded by mutex_
+    std::condition_variable wake_;
+    std::thread thread_;
 };
 
 }  // namespace qarn
