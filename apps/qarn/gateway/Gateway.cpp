@@ -80,6 +80,8 @@ void Gateway::check(const GatewayConfig& config, std::ostream* plan) {
             if (plan != nullptr) {
                 printPlan(line, scan, *plan);
             }
+        } catch (const ConfigError& e) {
+            problems.insert(problems.end(), e.problems().begin(), e.problems().end());
         } catch (const UsageError& e) {
             problems.push_back(e.what());
         } catch (const Failure& e) {

@@ -30,21 +30,28 @@ LineScan::LineScan(Session& session, const GatewayLine& line,
     IProtocol& protocol = session.configured();
     const NodeGuard guard = session.nodeGuard();
     std::vector<const ITag*> tags;
+    std::vector<std::string> problems;
     for (const GatewayTag& t : line.tags) {
         const TagSpec& spec = t.spec;
+        const std::string where =
+            spec.origin + ": line " + line.name + " tag " + spec.name + " (" + spec.address + ")";
         const std::string problem = guard.tagProblem(spec.address, TagAccess::Read);
         if (!problem.empty()) {
-            throw UsageError(spec.origin + ": line " + line.name + " tag " + spec.name + " (" +
-                             spec.address + "): refused: " + problem);
+            problems.push_back(where + ": refused: " + problem);
+            continue;
         }
         try {
             handles_.push_back(std::make_unique<TagHandle>(session, protocol, spec.address));
         } catch (const Failure& e) {
-            throw UsageError(spec.origin + ": line " + line.name + " tag " + spec.name + " (" +
-                             spec.address + "): " + e.what());
+            problems.push_back(where + ": " + e.what());
+            continue;
         }
         tags.push_back(&handles_.back()->tag());
         polled_.push_back(PolledTag{spec.name, spec.address, handles_.back()->type()});
+    }
+    if (!problems.empty()) {
+        handles_.clear();
+        throw ConfigError(problems);
     }
     auto* planned = static_cast<IProtocol4*>(protocol.ConvertTo("IProtocol4"));
     if (planned == nullptr) {

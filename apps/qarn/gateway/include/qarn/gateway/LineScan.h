@@ -18,8 +18,8 @@ class Session;
 
 class LineScan {
   public:
-    // `session` is configured already. Throws UsageError naming the tag's origin and name for a
-    // tag the node guard or the plug-in refuses. `stopRequested` ends a cycle early.
+    // Configures `session`. Throws ConfigError naming the origin and name of every tag the node
+    // guard or the plug-in refuses. `stopRequested` ends a cycle early.
     LineScan(Session& session, const GatewayLine& line, std::function<bool()> stopRequested);
     ~LineScan();
     LineScan(const LineScan&) = delete;
