@@ -1,7 +1,5 @@
 #include <qarn/refhost/FrameTrace.h>
 
-#include <sys/time.h>
-
 #include <ctime>
 
 #include <qarn/rtu/Crc.h>
@@ -109,25 +107,30 @@ std::string FrameTrace::describe(const uint8_t* data, size_t length, bool fromMa
     return text;
 }
 
-void FrameTrace::line(const std::string& text) {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
+void FrameTrace::line(std::chrono::system_clock::time_point at, const std::string& text) {
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+    const time_t seconds = static_cast<time_t>(us / 1000000);
     tm local{};
-    const time_t seconds = tv.tv_sec;
     localtime_r(&seconds, &local);
     std::fprintf(out_, "%02d:%02d:%02d.%06ld %s\n", local.tm_hour, local.tm_min, local.tm_sec,
-                 static_cast<long>(tv.tv_usec), text.c_str());
+                 static_cast<long>(us % 1000000), text.c_str());
     std::fflush(out_);
 }
 
-void FrameTrace::frame(const char* direction, const uint8_t* data, size_t length, bool fromMaster) {
-    std::string text = direction;
+void FrameTrace::frame(const TracedFrame& f) {
+    std::string text = f.direction;
     text.resize(5, ' ');
-    line(text + hex(data, length) + "  | " + describe(data, length, fromMaster));
+    line(f.firstByte,
+         text + hex(f.data, f.length) + "  | " + describe(f.data, f.length, f.fromMaster));
+}
+
+void FrameTrace::frame(const char* direction, const uint8_t* data, size_t length, bool fromMaster) {
+    frame(TracedFrame{direction, data, length, fromMaster, std::chrono::system_clock::now()});
 }
 
 void FrameTrace::note(const std::string& text) {
-    line(text);
+    line(std::chrono::system_clock::now(), text);
 }
 
 }  // namespace refhost

@@ -48,7 +48,7 @@ void SerialFactory::map(const std::string& name, const std::string& path) {
     portMap_[name] = path;
 }
 
-void SerialFactory::setTrace(FrameTrace* trace) {
+void SerialFactory::setTrace(FrameSink* trace) {
     const std::lock_guard<std::mutex> lock(mutex_);
     trace_ = trace;
 }

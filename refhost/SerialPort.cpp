@@ -15,7 +15,7 @@
 #include <climits>
 #include <cstring>
 
-#include <qarn/refhost/FrameTrace.h>
+#include <qarn/refhost/FrameSink.h>
 #include <qarn/rtu/AnswerFit.h>
 #include <qarn/rtu/Crc.h>
 #include <qarn/rtu/Frame.h>
@@ -464,6 +464,9 @@ int SerialPort::readPending(uint8_t* buffer, int size) {
     }
     if (got > 0) {
         lastTrafficUs_ = monoNowUs();
+        if (!inReceive_) {
+            noteStray(got, lastTrafficUs_);
+        }
     }
     return got;
 }
@@ -480,6 +483,7 @@ int SerialPort::Drain(uint8_t* buffer, int size, int) {
         total += n;
     };
     keep(rx_.data(), static_cast<int>(rxLength_));
+    noteStray(static_cast<int>(rxLength_), receiveEndUs_);
     rxLength_ = 0;
     uint8_t scratch[256];
     while (total < MaxDrainBytes && !gone()) {
@@ -570,10 +574,15 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
     }
     // Bytes held back from the last answer belong to no request still to come.
     report_->lateBytes += static_cast<int>(rxLength_);
+    noteStray(static_cast<int>(rxLength_), receiveEndUs_);
     rxLength_ = 0;
     if ((guardArmed_ && !awaitLateGuard()) || !awaitQuietLine()) {
         return 0;
     }
+    lateBytes_ = strayBytes_;
+    lateAfterUs_ = strayBytes_ > 0 && sendEndUs_ > 0 ? strayFirstUs_ - sendEndUs_ : -1;
+    strayBytes_ = 0;
+    sendStartUs_ = monoNowUs();
 
     int sent = 0;
     int64_t stallDeadline = 0;  // set when the transmitter first makes us wait
@@ -620,6 +629,7 @@ int SerialPort::Send(const uint8_t* frame, int length, int) {
         }
     }
     lastTrafficUs_ = monoNowUs();
+    sendEndUs_ = lastTrafficUs_;
     if (static_cast<size_t>(length) <= sizeof lastSent_) {
         std::memcpy(lastSent_, frame, static_cast<size_t>(length));
         lastSentLength_ = static_cast<size_t>(length);
@@ -774,6 +784,11 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
     }
     ++report_->attempts;
     report_->lastTimeoutMs = timeoutMs;
+    inReceive_ = true;
+    chunkCount_ = 0;
+    if (rxLength_ > 0) {
+        chunks_[chunkCount_++] = {monoNowUs(), rxLength_};
+    }
     // Without a usable gap the standard one of 3.5 characters ends the frame.
     const int64_t gapUs = interCharMs > 0 ? static_cast<int64_t>(interCharMs) * 1000
                                           : rtu::threeAndHalfCharactersUs(charTimeUs_);
@@ -798,8 +813,14 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
             break;
         }
         if (w == Wait::Ready) {
-            rxLength_ += static_cast<size_t>(
-                readPending(rx_.data() + rxLength_, static_cast<int>(rx_.size() - rxLength_)));
+            const int got =
+                readPending(rx_.data() + rxLength_, static_cast<int>(rx_.size() - rxLength_));
+            rxLength_ += static_cast<size_t>(got);
+            if (got > 0) {
+                // A long trickle merges into the last chunk rather than losing its end.
+                chunkCount_ -= chunkCount_ == MaxChunks ? 1 : 0;
+                chunks_[chunkCount_++] = {lastTrafficUs_, rxLength_};
+            }
             j = judge(limit);
             if (j.step == Step::Done || (!gone() && rxLength_ < rx_.size())) {
                 continue;
@@ -809,8 +830,10 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
         j = finish(j);
     }
 
+    inReceive_ = false;
     reception_.outcome = j.outcome;
     reception_.echoStripped = j.outcome == Outcome::EchoUnknown ? 0 : j.echo;
+    recordTiming(j);
     const bool passed = j.outcome == Outcome::Answer || j.outcome == Outcome::Incomplete ||
                         j.outcome == Outcome::Damaged || j.outcome == Outcome::Foreign ||
                         j.outcome == Outcome::Unexpected;
@@ -828,6 +851,86 @@ int SerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int interCharM
         *received = handed;
     }
     return handed;
+}
+
+void SerialPort::noteStray(int bytes, int64_t atUs) {
+    if (bytes <= 0) {
+        return;
+    }
+    if (strayBytes_ == 0) {
+        strayFirstUs_ = atUs;
+    }
+    strayBytes_ += bytes;
+}
+
+void SerialPort::recordTiming(const Judgement& j) {
+    using Kind = ExchangeTiming::Kind;
+    ExchangeTiming t;
+    switch (j.outcome) {
+        case Outcome::Answer: t.kind = Kind::Answer; break;
+        case Outcome::Silent: t.kind = Kind::Silent; break;
+        case Outcome::Incomplete: t.kind = Kind::Incomplete; break;
+        case Outcome::Damaged: t.kind = Kind::Damaged; break;
+        case Outcome::Foreign: t.kind = Kind::Foreign; break;
+        case Outcome::Unexpected: t.kind = Kind::Unexpected; break;
+        case Outcome::EchoOnly: t.kind = Kind::EchoOnly; break;
+        case Outcome::EchoUnknown: t.kind = Kind::EchoUnknown; break;
+        case Outcome::Cancelled: t.kind = Kind::Cancelled; break;
+        case Outcome::Gone: t.kind = Kind::Gone; break;
+    }
+    const bool request = lastSentLength_ > 0;
+    if (request) {
+        const rtu::FrameView sent = rtu::unwrap(lastSent_, lastSentLength_);
+        if (sent.length >= 2) {
+            t.node = sent.data[0];
+            t.function = sent.data[1];
+        }
+    }
+    t.baud = baud_;
+    t.charUs = charTimeUs_;
+    t.timeoutMs = report_->lastTimeoutMs;
+    t.lateBytes = lateBytes_;
+    t.lateAfterUs = lateAfterUs_;
+    lateBytes_ = 0;
+    lateAfterUs_ = -1;
+
+    const bool echoOnly = j.outcome == Outcome::EchoOnly || j.outcome == Outcome::EchoUnknown;
+    const size_t echo = echoOnly ? rxLength_ : j.echo;
+    const size_t answerEnd = echoOnly ? echo : std::min(j.echo + j.length, rxLength_);
+    t.echo = echo > 0 && request;
+    t.answerBytes = static_cast<int>(answerEnd - std::min(echo, answerEnd));
+    if (t.kind == Kind::Answer && t.answerBytes > 0) {
+        const rtu::FrameView answer = rtu::unwrap(rx_.data() + echo, answerEnd - echo);
+        if (answer.length >= 2 && (answer.data[1] & rtu::ExceptionFlag) != 0) {
+            t.kind = Kind::Exception;
+        }
+    }
+    size_t before = 0;
+    int64_t lastAt = 0;
+    for (size_t i = 0; i < chunkCount_; ++i) {
+        const Chunk& c = chunks_[i];
+        if (c.count > echo && before < answerEnd) {
+            if (t.chunks == 0) {
+                t.firstByteAtUs = c.atUs;
+            } else {
+                t.maxGapUs = std::max(t.maxGapUs, c.atUs - lastAt);
+            }
+            lastAt = c.atUs;
+            ++t.chunks;
+        }
+        before = c.count;
+    }
+    if (echo > 0 && chunkCount_ > 0) {
+        reception_.echoFirstUs = chunks_[0].atUs;
+    }
+    reception_.answerFirstUs = t.firstByteAtUs;
+    if (t.chunks > 0 && request && sendEndUs_ > 0) {
+        t.latencyUs = t.firstByteAtUs - sendEndUs_;
+        t.completeUs = lastAt - sendEndUs_;
+    }
+    if (report_->exchanges.size() < LineReport::MaxExchanges) {
+        report_->exchanges.push_back(t);
+    }
 }
 
 }  // namespace refhost

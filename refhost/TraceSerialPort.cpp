@@ -1,11 +1,23 @@
 #include "TraceSerialPort.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <qarn/rtu/LineSettings.h>
+#include <qarn/refhost/FrameTrace.h>
+#include "MonoClock.h"
 
 namespace refhost {
+
+void TraceSerialPort::report(const char* direction, const uint8_t* data, size_t length,
+                             bool fromMaster, int64_t firstByteUs) {
+    // The monotonic clock places the byte; the wall clock, read once now, dates it.
+    const auto now = std::chrono::system_clock::now();
+    const int64_t ago = firstByteUs > 0 ? std::max<int64_t>(monoNowUs() - firstByteUs, 0) : 0;
+    trace_.frame(
+        TracedFrame{direction, data, length, fromMaster, now - std::chrono::microseconds(ago)});
+}
 
 void* TraceSerialPort::ConvertTo(const char* name) {
     return name != nullptr && std::strcmp(name, "ISerialPort") == 0 ? this : nullptr;
@@ -34,7 +46,7 @@ int TraceSerialPort::Drain(uint8_t* buffer, int size, int flags) {
     uint8_t seen[256];
     const int n = inner_.Drain(seen, static_cast<int>(sizeof seen), flags);
     if (n > 0) {
-        trace_.frame("DROP", seen, static_cast<size_t>(std::min<int>(n, sizeof seen)), false);
+        report("DROP", seen, static_cast<size_t>(std::min<int>(n, sizeof seen)), false, 0);
         if (buffer != nullptr && size > 0) {
             std::memcpy(buffer, seen, static_cast<size_t>(std::min({n, size, int{sizeof seen}})));
         }
@@ -45,11 +57,14 @@ int TraceSerialPort::Drain(uint8_t* buffer, int size, int flags) {
 int TraceSerialPort::Send(const uint8_t* frame, int length, int flags) {
     const int sent = inner_.Send(frame, length, flags);
     if (frame != nullptr && length > 0) {
-        trace_.frame("TX", frame, static_cast<size_t>(length), true);
         sent_.assign(frame, frame + length);
-        if (sent == 0) {
+        if (sent != 0) {
+            report("TX", frame, static_cast<size_t>(length), true, inner_.lastSendStartUs());
+        } else {
+            // Not a frame on the line: a capture must not show it.
             const LineReport& r = inner_.report();
-            trace_.note("TX   not sent (" +
+            trace_.note("TX   " + FrameTrace::hex(frame, static_cast<size_t>(length)) +
+                        "  not sent (" +
                         (inner_.gone() ? inner_.lastError()
                          : r.cancelled ? std::string("stopped")
                                        : inner_.lastError()) +
@@ -68,7 +83,7 @@ int TraceSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int inter
     }
     const SerialPort::Reception& r = inner_.lastReception();
     if (r.echoStripped > 0 && r.echoStripped <= sent_.size()) {
-        trace_.frame("ECHO", sent_.data(), r.echoStripped, true);
+        report("ECHO", sent_.data(), r.echoStripped, true, r.echoFirstUs);
     }
     const std::string within = " within " + std::to_string(timeoutMs) + " ms";
     switch (r.outcome) {
@@ -91,7 +106,7 @@ int TraceSerialPort::Receive(uint8_t* buffer, int size, int timeoutMs, int inter
             break;
         default:
             if (ok != 0 && count > 0) {
-                trace_.frame("RX", buffer, static_cast<size_t>(count), false);
+                report("RX", buffer, static_cast<size_t>(count), false, r.answerFirstUs);
             } else {
                 trace_.note("RX   nothing" + within);
             }

@@ -1,5 +1,5 @@
 #pragma once
-// A serial port that reports its traffic to a FrameTrace. Only put in front of a port when a
+// A serial port that reports its traffic to a FrameSink. Only put in front of a port when a
 // trace is asked for, so an untraced line pays nothing. What happens inside a wait (a guard wait,
 // a frame thrown away, a reopen) the port notes itself, as it happens.
 
@@ -7,14 +7,14 @@
 #include <vector>
 
 #include <qarn/host/ISerialPort.h>
-#include <qarn/refhost/FrameTrace.h>
+#include <qarn/refhost/FrameSink.h>
 #include <qarn/refhost/SerialPort.h>
 
 namespace refhost {
 
 class TraceSerialPort final : public ISerialPort {
   public:
-    TraceSerialPort(SerialPort& inner, FrameTrace& trace, std::string name)
+    TraceSerialPort(SerialPort& inner, FrameSink& trace, std::string name)
         : inner_(inner), trace_(trace), name_(std::move(name)) {}
 
     void* ConvertTo(const char* name) override;
@@ -30,7 +30,11 @@ class TraceSerialPort final : public ISerialPort {
 
   private:
     SerialPort& inner_;
-    FrameTrace& trace_;
+    // The sink gets the frame as it travels, stamped with its first byte's monotonic time.
+    void report(const char* direction, const uint8_t* data, size_t length, bool fromMaster,
+                int64_t firstByteUs);
+
+    FrameSink& trace_;
     std::string name_;
     std::vector<uint8_t> sent_;  // the last frame sent, shown again as its echo
 };

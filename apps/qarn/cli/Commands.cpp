@@ -10,6 +10,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     commands.push_back(makeInfoCommand());
     commands.push_back(makePollCommand());
     commands.push_back(makeReadCommand());
+    commands.push_back(makeServeCommand());
     commands.push_back(makeSimulateCommand());
     commands.push_back(makeWriteCommand());
     commands.push_back(makeXmlCommand());

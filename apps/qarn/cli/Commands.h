@@ -15,6 +15,7 @@ std::unique_ptr<Command> makeGatewayCommand();
 std::unique_ptr<Command> makeInfoCommand();
 std::unique_ptr<Command> makePollCommand();
 std::unique_ptr<Command> makeReadCommand();
+std::unique_ptr<Command> makeServeCommand();
 std::unique_ptr<Command> makeSimulateCommand();
 std::unique_ptr<Command> makeWriteCommand();
 std::unique_ptr<Command> makeXmlCommand();

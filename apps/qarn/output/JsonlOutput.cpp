@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include <qarn/output/PollFormats.h>
-#include "ValueJson.h"
+#include <qarn/output/ValueJson.h>
 
 namespace qarn {
 

@@ -7,7 +7,7 @@
 
 #include <qarn/toolkit/Errors.h>
 #include "CsvField.h"
-#include "ValueJson.h"
+#include <qarn/output/ValueJson.h>
 
 namespace qarn {
 

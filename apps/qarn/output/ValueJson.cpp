@@ -1,4 +1,4 @@
-#include "ValueJson.h"
+#include <qarn/output/ValueJson.h>
 
 #include <cmath>
 

@@ -82,8 +82,24 @@ Host::Host(const LineOptions& options)
             }
             trace_ = std::make_unique<refhost::FrameTrace>(traceFile_);
         }
-        factory_.serialFactory().setTrace(trace_.get());
+        addFrameSink(trace_.get());
     }
+    if (!options.tracePcap.empty()) {
+        std::string error;
+        pcap_ = refhost::PcapTrace::open(options.tracePcap, error);
+        if (pcap_ == nullptr) {
+            throw UsageError(error);
+        }
+        pcapPath_ = options.tracePcap;
+        addFrameSink(pcap_.get());
+    }
+}
+
+void Host::addFrameSink(refhost::FrameSink* sink) {
+    sinks_.add(sink);
+    // The ports hold the fan-out itself, so a sink added later reaches the ports already open
+    // with one.
+    factory_.serialFactory().setTrace(sinks_.empty() ? nullptr : &sinks_);
 }
 
 Host::~Host() {
@@ -95,6 +111,10 @@ Host::~Host() {
     }
     if (traceFile_ != nullptr) {
         std::fclose(traceFile_);
+    }
+    if (captureFailed()) {
+        std::cerr << "qarn: warning: the capture file " << pcapPath_
+                  << " is incomplete: a write to it failed\n";
     }
 }
 

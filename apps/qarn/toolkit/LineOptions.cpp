@@ -169,6 +169,11 @@ void addPortOptions(CLI::App& app, LineOptions& o) {
         ->check(CLI::NonNegativeNumber)
         ->type_name("MS")
         ->group(port);
+    app.add_option("--trace-pcap", o.tracePcap,
+                   "add every frame to FILE, a capture for Wireshark or tshark (read it with "
+                   "tshark -r FILE -o mbrtu.udp.port:502)")
+        ->type_name("FILE")
+        ->group(port);
 }
 
 void finishLineOptions(const CLI::App& app, LineOptions& o) {

@@ -2,7 +2,11 @@
 // What the serial ports saw while the tool waited for answers, so that a failure can say more
 // than the plug-in's "Communication error". The factory keeps one over a window the tool opens.
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include <qarn/refhost/ExchangeTiming.h>
 
 namespace refhost {
 
@@ -19,6 +23,10 @@ struct LineReport {
     bool cancelled = false;      // a wait was cut short by the stop request
     int lastTimeoutMs = 0;       // the time-out of the last wait for an answer
     std::string osReason;        // what the operating system said when the device went
+
+    // Every wait for an answer in the window, timed; the first MaxExchanges of them.
+    static constexpr size_t MaxExchanges = 256;
+    std::vector<ExchangeTiming> exchanges;
 };
 
 // The report in a few words for the tool to put in parentheses after the plug-in's own text, e.g.

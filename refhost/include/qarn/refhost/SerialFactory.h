@@ -21,7 +21,7 @@
 
 namespace refhost {
 
-class FrameTrace;
+class FrameSink;
 class SerialPort;
 class TraceSerialPort;
 
@@ -45,8 +45,9 @@ class SerialFactory final : public ISerialFactory {
     void map(const std::string& name, const std::string& path);
     // The device path a port name stands for; empty when it stands for none.
     std::string resolve(const std::string& name) const;
-    // Every port opened from now on reports its traffic here (null: no trace, no wrapper).
-    void setTrace(FrameTrace* trace);
+    // Every port opened from now on reports its traffic here (null: no trace, no wrapper); a
+    // FrameFanout reports to several sinks.
+    void setTrace(FrameSink* trace);
     // The last failure of an open or of any port of the calling thread: what the operating
     // system said.
     const std::string& lastError() const;
@@ -104,7 +105,7 @@ class SerialFactory final : public ISerialFactory {
     mutable std::mutex mutex_;
     std::map<std::string, std::string> portMap_;
     std::vector<Entry> open_;
-    FrameTrace* trace_ = nullptr;
+    FrameSink* trace_ = nullptr;
     mutable std::map<std::thread::id, Line> lines_;
 };
 

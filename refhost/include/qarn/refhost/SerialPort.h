@@ -25,7 +25,7 @@ struct termios;
 
 namespace refhost {
 
-class FrameTrace;
+class FrameSink;
 
 class SerialPort final : public ISerialPort {
   public:
@@ -95,7 +95,7 @@ class SerialPort final : public ISerialPort {
     const LineReport& report() const { return *report_; }
     // Guard waits, frames thrown away, echo decisions and reopen tries are noted here (null:
     // nowhere).
-    void setTrace(FrameTrace* trace) { trace_ = trace; }
+    void setTrace(FrameSink* trace) { trace_ = trace; }
 
     // Sets the echo mode (a port starts with Off, the factory's ports with its own setting); Auto
     // starts over finding it out, as it does after a reopen (the adapter may not be the same).
@@ -126,8 +126,14 @@ class SerialPort final : public ISerialPort {
         Outcome outcome = Outcome::Silent;
         size_t echoStripped = 0;   // echo bytes taken off the front
         bool echoDecided = false;  // this exchange settled the Auto echo question
+        // Monotonic times (monoNowUs) the first byte of the echo and of the answer were read;
+        // 0: none came.
+        int64_t echoFirstUs = 0;
+        int64_t answerFirstUs = 0;
     };
     const Reception& lastReception() const { return reception_; }
+    // Monotonic time the last request's first byte went to the transmitter (0: none yet).
+    int64_t lastSendStartUs() const { return sendStartUs_; }
 
   private:
     SerialPort(int fd, std::string path, bool reopenable);
@@ -168,6 +174,10 @@ class SerialPort final : public ISerialPort {
     Judgement finish(const Judgement& last);
     void settleGuard(Outcome outcome, int timeoutMs);
     void count(Outcome outcome);
+    // Bytes that came outside a wait for an answer: stray, or a late answer.
+    void noteStray(int bytes, int64_t atUs);
+    // Adds the timing of the Receive that just ended to the report.
+    void recordTiming(const Judgement& j);
 
     int fd_;
     std::string path_;
@@ -176,7 +186,7 @@ class SerialPort final : public ISerialPort {
     std::string* sink_ = nullptr;
     LineReport ownReport_;
     LineReport* report_ = &ownReport_;
-    FrameTrace* trace_ = nullptr;
+    FrameSink* trace_ = nullptr;
     int cancelFd_ = -1;
 
     // Setup's arguments, applied again on a reopen.
@@ -206,6 +216,22 @@ class SerialPort final : public ISerialPort {
     bool guardSticky_ = false;  // stays armed for the first Send after the next good answer
     int64_t guardUs_ = 0;
     int64_t receiveEndUs_ = 0;
+
+    // Timing of the exchange under way, for the line report.
+    struct Chunk {
+        int64_t atUs;  // when a read brought bytes
+        size_t count;  // bytes received in all after it
+    };
+    static constexpr size_t MaxChunks = 64;
+    std::array<Chunk, MaxChunks> chunks_{};
+    size_t chunkCount_ = 0;
+    bool inReceive_ = false;
+    int64_t sendStartUs_ = 0;
+    int64_t sendEndUs_ = 0;
+    int strayBytes_ = 0;  // since the last request went out
+    int64_t strayFirstUs_ = 0;
+    int lateBytes_ = 0;  // before the request under way, and when the first of them came
+    int64_t lateAfterUs_ = -1;
 };
 
 }  // namespace refhost

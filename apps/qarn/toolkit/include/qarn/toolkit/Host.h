@@ -10,8 +10,10 @@
 #include <string>
 
 #include <qarn/refhost/FileStore.h>
+#include <qarn/refhost/FrameFanout.h>
 #include <qarn/refhost/FrameTrace.h>
 #include <qarn/refhost/HostFactory.h>
+#include <qarn/refhost/PcapTrace.h>
 #include <qarn/refhost/PluginLoader.h>
 
 class IProtocol;
@@ -38,6 +40,13 @@ class Host {
     // Stops and deletes one instance made by createProtocol. Safe from any thread.
     void deleteProtocol(IProtocol& protocol);
 
+    // The ports' frames also go to `sink` (not owned; it must outlive the ports' use). Call it
+    // before the lines are first used: ports opened earlier without any sink stay untraced.
+    // Several sinks all get every frame, from every line.
+    void addFrameSink(refhost::FrameSink* sink);
+    // True when a capture file was asked for and a write to it failed.
+    bool captureFailed() const { return pcap_ != nullptr && pcap_->failed(); }
+
     // Why the store is not usable; empty when it is.
     const std::string& storeDamage() const { return storeDamage_; }
     // Store failures up to `count` were told to the user; the host does not repeat them.
@@ -54,6 +63,10 @@ class Host {
     std::string storePath_;
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<refhost::FrameTrace> trace_;
+    std::unique_ptr<refhost::PcapTrace> pcap_;
+    std::string pcapPath_;
+    // What the ports report to: every sink of the host.
+    refhost::FrameFanout sinks_;
     // Declared before the loader: the plug-in must be gone before the services it holds.
     refhost::HostFactory factory_;
     refhost::PluginLoader loader_;

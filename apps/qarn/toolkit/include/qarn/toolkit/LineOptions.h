@@ -38,6 +38,7 @@ struct LineOptions {
     // The host's port, for commands that talk to the line.
     std::string echo = "auto";       // auto, on or off
     std::optional<int> lateGuardMs;  // unset: the time-out of the wait that armed the guard
+    std::string tracePcap;           // capture file of the line's frames; empty: none
     // Set by the parser: whether any quick-form option was given.
     bool quickGiven = false;
 
@@ -53,7 +54,8 @@ struct LineOptions {
 
 // Declares the shared options on a sub-command.
 void addLineOptions(CLI::App& app, LineOptions& options);
-// Declares the port options (--echo, --late-guard) on a sub-command that talks to the line.
+// Declares the port options (--echo, --late-guard, --trace-pcap) on a sub-command that talks to
+// the line.
 void addPortOptions(CLI::App& app, LineOptions& options);
 // After parsing `app`: records which quick options were given and normalises the trace option.
 void finishLineOptions(const CLI::App& app, LineOptions& options);

@@ -69,6 +69,12 @@ class Session {
     const refhost::LineReport& lineReport() const;
     // Every wait of the ports also ends when `fd` becomes readable (-1: no such descriptor).
     void setCancelFd(int fd);
+    // The line's frames also go to `sink` (not owned; it must outlive the session's use of the
+    // line). Call it before the line is first used: ports opened earlier without any sink stay
+    // untraced. Several sinks all get every frame; on a shared host, those of every line.
+    void addFrameSink(refhost::FrameSink* sink) { shared_.addFrameSink(sink); }
+    // True when a capture file was asked for and a write to it failed.
+    bool captureFailed() const { return shared_.captureFailed(); }
     // Throws Failure with "<what>: <protocolError()>".
     [[noreturn]] void fail(const std::string& what);
 
