@@ -79,13 +79,12 @@ class GatewayCommand final : public Command {
                       << tags << " tags: good\n";
             return ExitOk;
         }
-        if (!config.web.listen.empty()) {
-            std::cerr << "qarn gateway: " << config.web.origin
-                      << ": web: this build has no web listener yet; the lines run without it\n";
-        }
         gateway.start();
         std::cerr << "qarn gateway: " << config.lines.size() << " lines, " << tags
                   << " tags running\n";
+        if (!gateway.webUrl().empty()) {
+            std::cerr << "qarn gateway: serving " << gateway.webUrl() << "\n";
+        }
         for (;;) {
             int signal = 0;
             if (sigwait(&signals, &signal) != 0) {

@@ -7,6 +7,8 @@
 #include <qarn/mqtt/MqttClient.h>
 #include <qarn/toolkit/Errors.h>
 #include <qarn/toolkit/Session.h>
+#include <qarn/web/LineState.h>
+#include <qarn/web/Server.h>
 
 namespace qarn {
 
@@ -50,6 +52,7 @@ Gateway::Gateway(const LineOptions& hostOptions, GatewayConfig config)
 }
 
 Gateway::~Gateway() {
+    stopServer();
     std::map<std::string, std::unique_ptr<LineWorker>> workers;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -60,7 +63,72 @@ Gateway::~Gateway() {
         worker->requestStop();
     }
     workers.clear();
+    states_.clear();
     client_.reset();
+}
+
+std::unique_ptr<LineWorker> Gateway::makeWorker(const GatewayLine& line) {
+    web::LineState* state = nullptr;
+    if (!config_.web.listen.empty()) {
+        auto& slot = states_[line.name];
+        slot = std::make_unique<web::LineState>(line.name);
+        state = slot.get();
+    }
+    return std::make_unique<LineWorker>(host_, line, client_.get(), state);
+}
+
+void Gateway::startServer() {
+    if (config_.web.listen.empty()) {
+        return;
+    }
+    std::vector<web::LineState*> lines;
+    bool writes = false;
+    for (const GatewayLine& line : config_.lines) {
+        lines.push_back(states_.at(line.name).get());
+        writes = writes || line.allowWrites;
+    }
+    web::ServerSettings settings;
+    settings.host = config_.web.host;
+    settings.port = webPort_ >= 0 ? webPort_ : config_.web.port;
+    settings.writes.allowWrites = writes;
+    settings.writes.token = config_.web.token;
+    MqttClient* client = client_.get();
+    if (client != nullptr) {
+        settings.extraMetrics = [client] {
+            return std::string(
+                       "# HELP qarn_mqtt_connected Whether the gateway is connected to its MQTT "
+                       "broker.\n# TYPE qarn_mqtt_connected gauge\nqarn_mqtt_connected ") +
+                   (client->connected() ? "1" : "0") + "\n";
+        };
+        settings.extraInfo = [client] {
+            const MqttUrl& url = client->settings().url;
+            return nlohmann::json{
+                {"mqtt",
+                 {{"connected", client->connected()},
+                  {"broker", url.host + ":" + std::to_string(url.port)},
+                  {"prefix", url.prefix}}}};
+        };
+    }
+    server_ = std::make_unique<web::Server>(std::move(lines), std::move(settings));
+    webPort_ = server_->bind();
+    serverThread_ = std::thread([this] { server_->run(); });
+}
+
+void Gateway::stopServer() {
+    if (server_ != nullptr) {
+        server_->stop();
+        serverThread_.join();
+        server_.reset();
+    }
+}
+
+std::string Gateway::webUrl() const {
+    if (server_ == nullptr) {
+        return std::string();
+    }
+    const std::string& host = config_.web.host;
+    return "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+           std::to_string(webPort_) + "/";
 }
 
 void Gateway::check(const GatewayConfig& config, std::ostream* plan) {
@@ -97,9 +165,10 @@ void Gateway::start() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         for (const GatewayLine& line : config_.lines) {
-            workers_[line.name] = std::make_unique<LineWorker>(host_, line, client_.get());
+            workers_[line.name] = makeWorker(line);
         }
     }
+    startServer();
     if (client_ != nullptr) {
         client_->start({client_->topic("+/+/set")},
                        [this](const std::string& topic, const std::string& payload,
@@ -193,6 +262,8 @@ std::string Gateway::reload(GatewayConfig next) {
             }
         }
     }
+    // The server reads the line states that go; it comes back over the new ones.
+    stopServer();
     // Stopped outside the lock: the broker's thread goes on routing writes meanwhile.
     for (auto& [name, worker] : leaving) {
         worker->requestStop();
@@ -203,18 +274,20 @@ std::string Gateway::reload(GatewayConfig next) {
         removed += w == wanted.end() ? 1 : 0;
         forgetTags(worker->line(), w != wanted.end() ? w->second : nullptr);
         worker.reset();
+        states_.erase(name);
     }
     int started = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         for (const GatewayLine& line : next.lines) {
             if (workers_.count(line.name) == 0) {
-                workers_[line.name] = std::make_unique<LineWorker>(host_, line, client_.get());
+                workers_[line.name] = makeWorker(line);
                 ++started;
             }
         }
         config_ = std::move(next);
     }
+    startServer();
     return std::to_string(kept) + " lines kept running, " + std::to_string(started) +
            " (re)started, " + std::to_string(removed) + " stopped";
 }

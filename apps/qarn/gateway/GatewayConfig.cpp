@@ -228,6 +228,13 @@ void readWeb(const toml::table& root, const std::string& file, GatewayConfig& co
         return;
     }
     config.web.listen = *listen;
+    config.web.host = listen->substr(0, colon);
+    if (config.web.host.size() > 2 && config.web.host.front() == '[' &&
+        config.web.host.back() == ']') {
+        config.web.host = config.web.host.substr(1, config.web.host.size() - 2);
+    }
+    config.web.port = static_cast<int>(std::stol(port));
+    config.web.token = f.text("token").value_or("");
     config.web.origin = f.where(*f.get("listen"));
 }
 

@@ -14,6 +14,8 @@
 #include <qarn/toolkit/NodeGuard.h>
 #include <qarn/toolkit/Session.h>
 #include <qarn/toolkit/ValueCodec.h>
+#include <qarn/web/LineState.h>
+#include <qarn/gateway/WebLine.h>
 
 namespace qarn {
 
@@ -27,8 +29,8 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
-LineWorker::LineWorker(Host& host, GatewayLine line, MqttClient* client)
-    : host_(host), line_(std::move(line)), client_(client) {
+LineWorker::LineWorker(Host& host, GatewayLine line, MqttClient* client, web::LineState* web)
+    : host_(host), line_(std::move(line)), client_(client), web_(web) {
     if (pipe2(cancel_, O_CLOEXEC | O_NONBLOCK) != 0) {
         cancel_[0] = cancel_[1] = -1;  // a stop then waits for the port's time-out
     }
@@ -51,9 +53,12 @@ void LineWorker::requestStop() {
         stop_ = true;
     }
     wake_.notify_all();
+    if (web_ != nullptr) {
+        web_->requests().wake();
+    }
     if (cancel_[1] >= 0) {
         const char byte = 0;
-        (void)!write(cancel_[1], &byte, 1);
+        (void)!::write(cancel_[1], &byte, 1);
     }
 }
 
@@ -63,6 +68,9 @@ void LineWorker::queueWrite(const std::string& name, const std::string& text) {
         writes_.push_back(Write{name, text});
     }
     wake_.notify_all();
+    if (web_ != nullptr) {
+        web_->requests().wake();
+    }
 }
 
 LineState LineWorker::state() const {
@@ -71,6 +79,17 @@ LineState LineWorker::state() const {
 }
 
 bool LineWorker::waitUntil(std::chrono::steady_clock::time_point until) {
+    if (web_ != nullptr) {
+        // Its queue wakes for the web's requests, and for ours through wake().
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_ || !writes_.empty()) {
+                return stop_;
+            }
+        }
+        web_->requests().waitUntil(until);
+        return stop_;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_until(lock, until, [this] { return stop_ || !writes_.empty(); });
     return stop_;
@@ -82,6 +101,9 @@ void LineWorker::run() {
         Session session(host_, line_.options);
         session.setCancelFd(cancel_[0]);
         LineScan scan(session, line_, [this] { return stop_.load(); });
+        if (web_ != nullptr) {
+            web_->setTags(webTags(scan, line_));
+        }
         std::unique_ptr<LinePublisher> publisher;
         if (client_ != nullptr) {
             std::vector<PublishedTag> tags;
@@ -92,9 +114,15 @@ void LineWorker::run() {
                                                         static_cast<double>(line_.intervalMs));
         }
         poll(session, scan, publisher.get());
+        if (web_ != nullptr) {
+            web_->requests().close(web::errorReply(503, "the line " + line_.name + " stopped"));
+        }
     } catch (const std::exception& e) {
         // Checked before the start, so only a plug-in that changed its mind gets here.
         std::cerr << "qarn gateway: line " << line_.name << " stopped: " << e.what() << "\n";
+        if (web_ != nullptr) {
+            web_->requests().close(web::errorReply(503, std::string("the line stopped: ") + e.what()));
+        }
         const std::lock_guard<std::mutex> lock(mutex_);
         state_.running = false;
         state_.lastError = e.what();
@@ -127,6 +155,9 @@ void LineWorker::poll(Session& session, LineScan& scan, LinePublisher* publisher
             if (publisher != nullptr) {
                 publisher->cycle(scan.scan().results(), summary);
             }
+            if (web_ != nullptr) {
+                web_->publish(webUpdate(scan, line_, scan.scan().results(), summary));
+            }
             const std::lock_guard<std::mutex> lock(mutex_);
             state_.running = true;
             ++state_.cycles;
@@ -144,32 +175,16 @@ void LineWorker::poll(Session& session, LineScan& scan, LinePublisher* publisher
         for (;;) {
             if (started) {
                 bool wrote = false;
-                for (;;) {
-                    Write w;
-                    {
-                        const std::lock_guard<std::mutex> lock(mutex_);
-                        if (writes_.empty()) {
-                            break;
-                        }
-                        w = std::move(writes_.front());
-                        writes_.pop_front();
-                    }
-                    writeOne(session, scan, w);
-                    wrote = true;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    wrote = !writes_.empty();
                 }
+                serveQueued(session, scan, true);
                 if (wrote) {
                     next = std::chrono::steady_clock::now();  // show the written values now
                 }
             } else {
-                std::deque<Write> refused;
-                {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    refused.swap(writes_);
-                }
-                for (const Write& w : refused) {
-                    publishResult(w.name, false, "the line is not running: " +
-                                                     session.lastErrorText());
-                }
+                serveQueued(session, scan, false);
             }
             if (waitUntil(next)) {
                 return;
@@ -188,9 +203,6 @@ void LineWorker::failAll(LineScan& scan, LinePublisher* publisher, int code,
         state_.running = false;
         state_.lastError = text;
     }
-    if (publisher == nullptr) {
-        return;
-    }
     TagResult bad;
     bad.code = code;
     bad.text = text;
@@ -198,14 +210,70 @@ void LineWorker::failAll(LineScan& scan, LinePublisher* publisher, int code,
     CycleSummary summary;
     summary.complete = true;
     summary.failedTags = scan.tags().size();
-    publisher->cycle(std::vector<TagResult>(scan.tags().size(), bad), summary);
+    const std::vector<TagResult> results(scan.tags().size(), bad);
+    if (publisher != nullptr) {
+        publisher->cycle(results, summary);
+    }
+    if (web_ != nullptr) {
+        web::CycleUpdate update = webUpdate(scan, line_, results, summary);
+        update.up = false;
+        update.lineProblem = text;
+        web_->publish(update);
+    }
 }
 
-void LineWorker::writeOne(Session& session, LineScan& scan, const Write& w) {
+void LineWorker::serveQueued(Session& session, LineScan& scan, bool started) {
+    std::deque<Write> writes;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        writes.swap(writes_);
+    }
+    for (const Write& w : writes) {
+        const Outcome o = started ? write(session, scan, w)
+                                  : Outcome{false, false,
+                                            "the line is not running: " + session.lastErrorText()};
+        publishResult(w.name, o.ok, o.text);
+    }
+    if (web_ == nullptr) {
+        return;
+    }
+    for (auto& [request, promise] : web_->requests().take()) {
+        if (request.kind != web::LineRequest::Kind::Write) {
+            promise.set_value(web::errorReply(501, "the gateway offers reads and writes only"));
+            continue;
+        }
+        if (!line_.allowWrites) {
+            promise.set_value(web::errorReply(
+                403, "writes are not allowed on line " + line_.name + " (allow_writes)"));
+            continue;
+        }
+        // The value as `qarn write` takes it: text as it is, numbers and lists as written.
+        std::string text;
+        if (request.value.is_string()) {
+            text = request.value.get<std::string>();
+        } else if (request.value.is_array()) {
+            for (const nlohmann::json& item : request.value) {
+                text += (text.empty() ? "" : ",") +
+                        (item.is_string() ? item.get<std::string>() : item.dump());
+            }
+        } else {
+            text = request.value.dump();
+        }
+        const Outcome o = started ? write(session, scan, Write{request.tag, text})
+                                  : Outcome{false, false, "the line is not running"};
+        if (o.ok) {
+            promise.set_value(web::Reply{200, {{"name", request.tag}, {"written", o.text}}});
+        } else {
+            promise.set_value(web::errorReply(o.sent ? 502 : 400, o.text));
+        }
+        publishResult(request.tag, o.ok, o.text);
+    }
+}
+
+LineWorker::Outcome LineWorker::write(Session& session, LineScan& scan, const Write& w) {
     const int index = scan.find(w.name);
     if (index < 0) {
-        publishResult(w.name, false, "no tag '" + w.name + "' on line " + line_.name);
-        return;
+        return {false, false, "no tag '" + w.name + "' on line " + line_.name};
     }
     const TagHandle& handle = scan.handle(static_cast<size_t>(index));
     const std::string& address = scan.tags()[static_cast<size_t>(index)].address;
@@ -215,30 +283,26 @@ void LineWorker::writeOne(Session& session, LineScan& scan, const Write& w) {
     const std::string text = trimmed(w.text);
     if (!unscaleWrite(type, line_.tags[static_cast<size_t>(index)].scaling, text, raw, error) ||
         !encodeValue(type, raw, value, error)) {
-        publishResult(w.name, false, "refused, nothing sent: " + error);
-        return;
+        return {false, false, "refused, nothing sent: " + error};
     }
     std::string problem = session.nodeGuard().tagProblem(address, TagAccess::Write);
     if (problem.empty() && NodeGuard::isNodeOverride(address) && !value.empty()) {
         problem = session.nodeGuard().targetProblem(value[0]);
     }
     if (!problem.empty()) {
-        publishResult(w.name, false, "refused, nothing sent: " + problem);
-        return;
+        return {false, false, "refused, nothing sent: " + problem};
     }
     IProtocol& protocol = session.started();
     const int storeFailures = session.storeFailures();
     session.clearPortError();
     if (!protocol.Write(&handle.tag(), value.data())) {
-        publishResult(w.name, false, session.protocolError());
-        return;
+        return {false, true, session.protocolError()};
     }
     const std::string unsaved = session.storeFailureSince(storeFailures);
     if (!unsaved.empty()) {
-        publishResult(w.name, false, "the node override was not saved: " + unsaved);
-        return;
+        return {false, true, "the node override was not saved: " + unsaved};
     }
-    publishResult(w.name, true, text);
+    return {true, true, text};
 }
 
 void LineWorker::publishResult(const std::string& name, bool ok, const std::string& text) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <qarn/gateway/GatewayConfig.h>
@@ -17,6 +18,10 @@
 namespace qarn {
 
 class MqttClient;
+namespace web {
+class LineState;
+class Server;
+}  // namespace web
 
 struct LineStatus {
     std::string name;
@@ -36,8 +41,11 @@ class Gateway {
     // and each tag (node guard, address). With `plan`, prints each line's requests there.
     // Throws ConfigError naming the file, line and field of each problem.
     void check(const GatewayConfig& config, std::ostream* plan = nullptr);
-    // Starts every line, then connects to the broker.
+    // Starts every line, then the web listener and the broker connection. Throws UsageError or
+    // Failure when the listener can't start.
     void start();
+    // The web listener's URL; empty without one.
+    std::string webUrl() const;
     // Takes `next` (loaded from the same file) when it checks out: lines that did not change
     // keep running, changed ones restart, removed ones stop. Throws ConfigError, leaving
     // everything as it was, for a file that does not check out or changes what only a restart
@@ -51,6 +59,9 @@ class Gateway {
   private:
     void route(const std::string& topic, const std::string& payload, bool retained);
     void forgetTags(const GatewayLine& line, const GatewayLine* next);
+    std::unique_ptr<LineWorker> makeWorker(const GatewayLine& line);
+    void startServer();
+    void stopServer();
 
     LineOptions hostOptions_;
     GatewayConfig config_;
@@ -59,6 +70,12 @@ class Gateway {
     // Guards the workers, which the broker's thread looks up to route writes.
     mutable std::mutex mutex_;
     std::map<std::string, std::unique_ptr<LineWorker>> workers_;
+    // The web's view of each line, made before its worker and gone after it; the server is
+    // rebuilt over them when a reload changes the lines.
+    std::map<std::string, std::unique_ptr<web::LineState>> states_;
+    std::unique_ptr<web::Server> server_;
+    std::thread serverThread_;
+    int webPort_ = -1;  // the port bound first, kept through reloads
 };
 
 }  // namespace qarn

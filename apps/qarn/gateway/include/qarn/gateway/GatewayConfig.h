@@ -12,8 +12,9 @@
 //   cafile = "..."   qos = 1   publish = "change"|"every"   client_id = "..."
 //   health_interval = 30            # s
 //   homeassistant = false           # discovery configs
-//   [web]
+//   [web]                           # the page, the JSON API and /metrics of all lines
 //   listen = "127.0.0.1:8080"
+//   token = "..."                   # POSTs need it; writes off loopback need one
 //   [[line]]
 //   name = "hall1"                  # the topic level; ident defaults to it
 //   device = "/dev/ttyUSB0"         # quick form: baud, parity, bits, stopbits, mode, model,
@@ -75,6 +76,9 @@ struct GatewayLine {
 
 struct WebSettings {
     std::string listen;  // "HOST:PORT"; empty: no web listener
+    std::string host;
+    int port = 0;        // 0: any free one
+    std::string token;   // asked for with every POST when set
     std::string origin;
 };
 

@@ -22,6 +22,9 @@ class MqttClient;
 class LinePublisher;
 class LineScan;
 class Session;
+namespace web {
+class LineState;
+}
 
 // What a line has done so far, for the page and the metrics.
 struct LineState {
@@ -34,8 +37,9 @@ struct LineState {
 
 class LineWorker {
   public:
-    // Starts the line's thread. `client` may be null (no broker).
-    LineWorker(Host& host, GatewayLine line, MqttClient* client);
+    // Starts the line's thread. `client` may be null (no broker), `web` too (no web listener);
+    // the worker answers the web's queued requests between its cycles.
+    LineWorker(Host& host, GatewayLine line, MqttClient* client, web::LineState* web);
     // Stops the thread (cutting short a wait for an answer) and joins it.
     ~LineWorker();
     LineWorker(const LineWorker&) = delete;
@@ -54,10 +58,17 @@ class LineWorker {
         std::string name;
         std::string text;
     };
+    struct Outcome {
+        bool ok = false;
+        bool sent = false;  // it went on the line
+        std::string text;   // the value written, or why not
+    };
     void run();
     void poll(Session& session, LineScan& scan, LinePublisher* publisher);
     void failAll(LineScan& scan, LinePublisher* publisher, int code, const std::string& text);
-    void writeOne(Session& session, LineScan& scan, const Write& w);
+    Outcome write(Session& session, LineScan& scan, const Write& w);
+    // The writes queued from the broker and the web's requests.
+    void serveQueued(Session& session, LineScan& scan, bool started);
     void publishResult(const std::string& name, bool ok, const std::string& text);
     // Waits until `until`, a stop or a queued write; true when it should stop.
     bool waitUntil(std::chrono::steady_clock::time_point until);
@@ -65,6 +76,7 @@ class LineWorker {
     Host& host_;
     const GatewayLine line_;
     MqttClient* client_;
+    web::LineState* web_;
     int cancel_[2] = {-1, -1};  // written on stop: ends every wait of the line's port
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;  // guards the queue and the state
