@@ -341,6 +341,27 @@ def test_reload(fx):
     fx.procs[0].send_signal(signal.SIGTERM)
 
 
+def test_web_page_and_metrics_over_all_lines(fx):
+    import urllib.request
+    fx.gateway(fx.config(extra='[web]\nlisten = "127.0.0.1:0"'))
+    wait_for("the URL", lambda: "serving http://" in fx.errors(), 10)
+    url = re.search(r"serving (http://\S+)", fx.errors()).group(1)
+
+    def get(path):
+        with urllib.request.urlopen(url + path, timeout=10) as r:
+            return r.read().decode()
+    info = json.loads(get("api/info"))
+    assert info["lines"] == ["one", "two"], info
+    wait_for("the broker in /metrics", lambda: "qarn_mqtt_connected 1" in get("metrics"), 10)
+    wait_for("values of both lines", lambda: 'line="two",name="model"' in get("metrics") and
+             'line="one",name="volts"' in get("metrics"), 10)
+    tags = json.loads(get("api/tags?line=one"))
+    assert [t["value"] for t in tags] == [466.0, -2], tags  # scaled as published
+    fx.broker.kill()
+    wait_for("the lost broker in /metrics", lambda: "qarn_mqtt_connected 0" in get("metrics"), 10)
+    assert json.loads(get("api/info"))["mqtt"]["connected"] is False
+
+
 def test_poll_mqtt(fx):
     """poll --mqtt, started while the broker is down: it connects when the broker comes, says
     offline when it ends, and publishes discovery configs when asked."""
