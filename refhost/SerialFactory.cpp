@@ -53,6 +53,11 @@ void SerialFactory::setTrace(FrameSink* trace) {
     trace_ = trace;
 }
 
+void SerialFactory::setLineTrace(FrameSink* trace) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    line().trace = trace;
+}
+
 SerialFactory::Line& SerialFactory::line() const {
     return lines_[std::this_thread::get_id()];
 }
@@ -117,12 +122,13 @@ ISerialPort* SerialFactory::OpenSerial(const char* name) {
     }
     port->reportTo(&own.lastError);
     port->reportInto(&own.report);
-    port->setTrace(trace_);
+    FrameSink* const trace = own.trace != nullptr ? own.trace : trace_;
+    port->setTrace(trace);
     apply(*port, own);
     Entry entry;
     entry.owner = std::this_thread::get_id();
-    if (trace_ != nullptr) {
-        entry.trace = std::make_unique<TraceSerialPort>(*port, *trace_, path);
+    if (trace != nullptr) {
+        entry.trace = std::make_unique<TraceSerialPort>(*port, *trace, path);
     }
     entry.port = std::move(port);
     open_.push_back(std::move(entry));

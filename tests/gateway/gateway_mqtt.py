@@ -357,6 +357,11 @@ def test_web_page_and_metrics_over_all_lines(fx):
              'line="one",name="volts"' in get("metrics"), 10)
     tags = json.loads(get("api/tags?line=one"))
     assert [t["value"] for t in tags] == [466.0, -2], tags  # scaled as published
+    # Each line's traffic view holds its own frames only: node 1's reads of its own registers.
+    for line, first_register in (("one", "0000"), ("two", "000b")):
+        frames = json.loads(get("api/traffic?line=%s&since=0" % line))["frames"]
+        requests = [f["hex"].replace(" ", "").lower() for f in frames if f["dir"] == "TX"]
+        assert requests and all(r[4:8] == first_register for r in requests), (line, frames[:3])
     fx.broker.kill()
     wait_for("the lost broker in /metrics", lambda: "qarn_mqtt_connected 0" in get("metrics"), 10)
     assert json.loads(get("api/info"))["mqtt"]["connected"] is False

@@ -99,6 +99,11 @@ void LineWorker::run() {
     try {
         // Made on this thread: the port settings and reports of the session are the thread's.
         Session session(host_, line_.options);
+        sinks_.add(host_.frameSink());
+        if (web_ != nullptr) {
+            sinks_.add(&web_->traffic());
+        }
+        host_.factory().serialFactory().setLineTrace(sinks_.empty() ? nullptr : &sinks_);
         session.setCancelFd(cancel_[0]);
         LineScan scan(session, line_, [this] { return stop_.load(); });
         if (web_ != nullptr) {

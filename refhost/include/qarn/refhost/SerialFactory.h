@@ -48,6 +48,9 @@ class SerialFactory final : public ISerialFactory {
     // Every port opened from now on reports its traffic here (null: no trace, no wrapper); a
     // FrameFanout reports to several sinks.
     void setTrace(FrameSink* trace);
+    // The ports the calling thread opens from now on report here instead (null: to setTrace's
+    // sink), e.g. a line of the gateway to its own traffic view.
+    void setLineTrace(FrameSink* trace);
     // The last failure of an open or of any port of the calling thread: what the operating
     // system said.
     const std::string& lastError() const;
@@ -93,6 +96,7 @@ class SerialFactory final : public ISerialFactory {
         EchoMode echo = EchoMode::Auto;
         int lateGuardMs = -1;
         int cancelFd = -1;
+        FrameSink* trace = nullptr;
         LineReport report;
     };
     // The calling thread's line, made on first use; with mutex_ held.

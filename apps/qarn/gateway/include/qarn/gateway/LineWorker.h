@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <qarn/gateway/GatewayConfig.h>
+#include <qarn/refhost/FrameFanout.h>
 #include <qarn/mqtt/Payload.h>
 
 namespace qarn {
@@ -77,6 +78,8 @@ class LineWorker {
     const GatewayLine line_;
     MqttClient* client_;
     web::LineState* web_;
+    // The line's ports report here: the host's trace and capture, and the web's traffic view.
+    refhost::FrameFanout sinks_;
     int cancel_[2] = {-1, -1};  // written on stop: ends every wait of the line's port
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;  // guards the queue and the state

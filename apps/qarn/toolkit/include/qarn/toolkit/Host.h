@@ -44,6 +44,8 @@ class Host {
     // before the lines are first used: ports opened earlier without any sink stay untraced.
     // Several sinks all get every frame, from every line.
     void addFrameSink(refhost::FrameSink* sink);
+    // What the host's sinks are reached through; null while there are none.
+    refhost::FrameSink* frameSink() { return sinks_.empty() ? nullptr : &sinks_; }
     // True when a capture file was asked for and a write to it failed.
     bool captureFailed() const { return pcap_ != nullptr && pcap_->failed(); }
 
