@@ -179,11 +179,13 @@ void Gateway::start() {
 void Gateway::route(const std::string& topic, const std::string& payload, bool retained) {
     // PREFIX/LINE/NAME/set
     const std::string prefix = client_->settings().url.prefix + "/";
+    if (topic.compare(0, prefix.size(), prefix) != 0) {
+        return;
+    }
     const std::string rest = topic.substr(prefix.size());
     const size_t slash = rest.find('/');
     const size_t end = rest.rfind('/');
-    if (topic.compare(0, prefix.size(), prefix) != 0 || slash == std::string::npos ||
-        end == slash) {
+    if (slash == std::string::npos || end == slash) {
         return;
     }
     const std::string line = rest.substr(0, slash);
