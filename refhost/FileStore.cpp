@@ -324,6 +324,21 @@ std::string asideName(const std::string& path) {
 
 FileStore::FileStore(std::string path) : path_(std::move(path)) {}
 
+bool FileStore::damaged() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return !damage_.empty();
+}
+
+std::string FileStore::error() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+int FileStore::failedWrites() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return failedWrites_;
+}
+
 void* FileStore::ConvertTo(const char* name) {
     if (name != nullptr && std::strcmp(name, "IPermanentStorage2") == 0) {
         return static_cast<IPermanentStorage2*>(this);
@@ -462,6 +477,7 @@ bool FileStore::readFile(Sections& sections, bool& damaged) {
 }
 
 bool FileStore::load() {
+    const std::lock_guard<std::mutex> lock(mutex_);
     error_.clear();
     bool damaged = false;
     if (!readFile(sections_, damaged)) {
@@ -473,6 +489,7 @@ bool FileStore::load() {
 }
 
 bool FileStore::reset(std::string& keptCopy) {
+    const std::lock_guard<std::mutex> guard(mutex_);
     keptCopy.clear();
     const std::string folder = folderOf(path_);
     FolderLock lock(folder);
@@ -594,6 +611,7 @@ int FileStore::SetValue(const char* section, const char* key, const char* value)
     if (section == nullptr || key == nullptr || value == nullptr || key[0] == '\0') {
         return 0;
     }
+    const std::lock_guard<std::mutex> lock(mutex_);
     return commit([&](Sections& s) {
         Section& keys = s[section];
         const auto it = keys.find(key);
@@ -607,7 +625,7 @@ int FileStore::SetValue(const char* section, const char* key, const char* value)
                : 0;
 }
 
-const char* FileStore::GetValue(const char* section, const char* key) {
+const std::string* FileStore::findValue(const char* section, const char* key) const {
     if (section == nullptr || key == nullptr) {
         return nullptr;
     }
@@ -616,7 +634,19 @@ const char* FileStore::GetValue(const char* section, const char* key) {
         return nullptr;
     }
     const auto k = s->second.find(key);
-    return k == s->second.end() ? nullptr : k->second.c_str();
+    return k == s->second.end() ? nullptr : &k->second;
+}
+
+const char* FileStore::GetValue(const char* section, const char* key) {
+    // Another thread's change must not pull the text from under the caller.
+    thread_local std::string copy;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* value = findValue(section, key);
+    if (value == nullptr) {
+        return nullptr;
+    }
+    copy = *value;
+    return copy.c_str();
 }
 
 int FileStore::RemoveValue(const char* section, const char* key) {
@@ -624,6 +654,7 @@ int FileStore::RemoveValue(const char* section, const char* key) {
         return 0;
     }
     bool removed = false;
+    const std::lock_guard<std::mutex> lock(mutex_);
     const bool ok = commit([&](Sections& s) {
         const auto sec = s.find(section);
         if (sec == s.end() || sec->second.erase(key) == 0) {
@@ -642,11 +673,12 @@ int FileStore::GetValueCount(const char* section) {
     if (section == nullptr) {
         return 0;
     }
+    const std::lock_guard<std::mutex> lock(mutex_);
     const auto s = sections_.find(section);
     return s == sections_.end() ? 0 : static_cast<int>(s->second.size());
 }
 
-const char* FileStore::GetValueName(const char* section, int index) {
+const std::string* FileStore::findName(const char* section, int index) const {
     if (section == nullptr || index < 0) {
         return nullptr;
     }
@@ -656,32 +688,44 @@ const char* FileStore::GetValueName(const char* section, int index) {
     }
     auto it = s->second.begin();
     std::advance(it, index);
-    return it->first.c_str();
+    return &it->first;
+}
+
+const char* FileStore::GetValueName(const char* section, int index) {
+    thread_local std::string copy;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* name = findName(section, index);
+    if (name == nullptr) {
+        return nullptr;
+    }
+    copy = *name;
+    return copy.c_str();
 }
 
 namespace {
 
-int copyOut(const char* text, char* buffer, int size) {
+int copyOut(const std::string* text, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) {
         return 0;
     }
-    const size_t length = text != nullptr ? std::strlen(text) : 0;
-    if (text == nullptr || length + 1 > static_cast<size_t>(size)) {
+    if (text == nullptr || text->size() + 1 > static_cast<size_t>(size)) {
         buffer[0] = '\0';
         return 0;
     }
-    std::memcpy(buffer, text, length + 1);
+    std::memcpy(buffer, text->c_str(), text->size() + 1);
     return 1;
 }
 
 }  // namespace
 
 int FileStore::CopyValue(const char* section, const char* key, char* buffer, int size) {
-    return copyOut(GetValue(section, key), buffer, size);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return copyOut(findValue(section, key), buffer, size);
 }
 
 int FileStore::CopyValueName(const char* section, int index, char* buffer, int size) {
-    return copyOut(GetValueName(section, index), buffer, size);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return copyOut(findName(section, index), buffer, size);
 }
 
 }  // namespace refhost

@@ -39,11 +39,62 @@ bool SerialFactory::addMapping(const std::string& mapping, std::string& error) {
         error = "port mapping '" + mapping + "': the device path must be absolute";
         return false;
     }
-    portMap_[mapping.substr(0, eq)] = path;
+    map(mapping.substr(0, eq), path);
     return true;
 }
 
+void SerialFactory::map(const std::string& name, const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    portMap_[name] = path;
+}
+
+void SerialFactory::setTrace(FrameSink* trace) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    trace_ = trace;
+}
+
+void SerialFactory::setLineTrace(FrameSink* trace) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    line().trace = trace;
+}
+
+SerialFactory::Line& SerialFactory::line() const {
+    return lines_[std::this_thread::get_id()];
+}
+
+const std::string& SerialFactory::lastError() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return line().lastError;
+}
+
+void SerialFactory::clearError() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    line().lastError.clear();
+}
+
+void SerialFactory::beginReport() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    line().report = LineReport{};
+}
+
+const LineReport& SerialFactory::report() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return line().report;
+}
+
+void SerialFactory::endLine() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    for (const Entry& e : open_) {
+        if (e.owner == self) {
+            return;  // its ports still report into it
+        }
+    }
+    lines_.erase(self);
+}
+
 std::string SerialFactory::resolve(const std::string& name) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
     const auto it = portMap_.find(name);
     if (it != portMap_.end()) {
         return it->second;
@@ -54,63 +105,81 @@ std::string SerialFactory::resolve(const std::string& name) const {
 ISerialPort* SerialFactory::OpenSerial(const char* name) {
     const std::string wanted = name != nullptr ? name : "";
     const std::string path = resolve(wanted);
-    if (path.empty()) {
-        lastError_ = "port '" + wanted + "' is not mapped to a device (use --port-map " +
-                     (wanted.empty() ? "com1" : wanted) + "=PATH or give a device path)";
-        return nullptr;
-    }
     std::string error;
-    std::unique_ptr<SerialPort> port = SerialPort::open(path, error);
+    // Opened outside the lock: a device that is slow to open holds up its own line only.
+    std::unique_ptr<SerialPort> port;
+    if (path.empty()) {
+        error = "port '" + wanted + "' is not mapped to a device (use --port-map " +
+                (wanted.empty() ? "com1" : wanted) + "=PATH or give a device path)";
+    } else {
+        port = SerialPort::open(path, error);
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Line& own = line();
     if (port == nullptr) {
-        lastError_ = error;
+        own.lastError = error;
         return nullptr;
     }
-    port->reportTo(&lastError_);
-    port->reportInto(&report_);
-    port->setTrace(trace_);
-    apply(*port);
+    port->reportTo(&own.lastError);
+    port->reportInto(&own.report);
+    FrameSink* const trace = own.trace != nullptr ? own.trace : trace_;
+    port->setTrace(trace);
+    apply(*port, own);
     Entry entry;
-    if (trace_ != nullptr) {
-        entry.trace = std::make_unique<TraceSerialPort>(*port, *trace_, path);
+    entry.owner = std::this_thread::get_id();
+    if (trace != nullptr) {
+        entry.trace = std::make_unique<TraceSerialPort>(*port, *trace, path);
     }
     entry.port = std::move(port);
     open_.push_back(std::move(entry));
     return open_.back().handed();
 }
 
-void SerialFactory::apply(SerialPort& port) {
-    port.setEcho(echo_);
-    port.setLateGuardMs(lateGuardMs_);
-    port.setCancelFd(cancelFd_);
+void SerialFactory::apply(SerialPort& port, const Line& line) {
+    port.setEcho(line.echo);
+    port.setLateGuardMs(line.lateGuardMs);
+    port.setCancelFd(line.cancelFd);
+}
+
+template <typename Set>
+void SerialFactory::applyToOwn(Set set) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Line& own = line();
+    set(own);
+    for (const Entry& e : open_) {
+        if (e.owner == std::this_thread::get_id()) {
+            apply(*e.port, own);
+        }
+    }
 }
 
 void SerialFactory::setEcho(EchoMode mode) {
-    echo_ = mode;
-    for (const Entry& e : open_) {
-        e.port->setEcho(mode);
-    }
+    applyToOwn([mode](Line& own) { own.echo = mode; });
 }
 
 void SerialFactory::setLateGuardMs(int ms) {
-    lateGuardMs_ = ms;
-    for (const Entry& e : open_) {
-        e.port->setLateGuardMs(ms);
-    }
+    applyToOwn([ms](Line& own) { own.lateGuardMs = ms; });
 }
 
 void SerialFactory::setCancelFd(int fd) {
-    cancelFd_ = fd;
-    for (const Entry& e : open_) {
-        e.port->setCancelFd(fd);
-    }
+    applyToOwn([fd](Line& own) { own.cancelFd = fd; });
 }
 
 void SerialFactory::CloseSerial(ISerialPort* port) {
-    const auto it = std::find_if(open_.begin(), open_.end(),
-                                 [port](const Entry& e) { return e.handed() == port; });
-    if (it != open_.end()) {
+    Entry closing;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = std::find_if(open_.begin(), open_.end(),
+                                     [port](const Entry& e) { return e.handed() == port; });
+        if (it == open_.end()) {
+            return;
+        }
+        closing = std::move(*it);
         open_.erase(it);
     }
+    // Closed outside the lock: a close that waits for output to drain holds up its line only.
+    closing.trace.reset();
+    closing.port.reset();
 }
 
 }  // namespace refhost

@@ -7,6 +7,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     commands.push_back(makeConsoleCommand());
     commands.push_back(makeDemoCommand());
     commands.push_back(makeDoctorCommand());
+    commands.push_back(makeGatewayCommand());
     commands.push_back(makeGuessCommand());
     commands.push_back(makeInfoCommand());
     commands.push_back(makePollCommand());

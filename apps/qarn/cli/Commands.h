@@ -12,6 +12,7 @@ namespace qarn {
 std::unique_ptr<Command> makeConsoleCommand();
 std::unique_ptr<Command> makeDemoCommand();
 std::unique_ptr<Command> makeDoctorCommand();
+std::unique_ptr<Command> makeGatewayCommand();
 std::unique_ptr<Command> makeGuessCommand();
 std::unique_ptr<Command> makeInfoCommand();
 std::unique_ptr<Command> makePollCommand();

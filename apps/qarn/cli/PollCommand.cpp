@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <qarn/mqtt/MqttPollOutput.h>
 #include <qarn/output/PollFormats.h>
 #include <qarn/output/Records.h>
 #include <qarn/scan/Poller.h>
@@ -46,12 +47,23 @@ class PollCommand final : public Command {
         app.add_flag("--plan", showPlan_,
                      "print the requests the tags are read with (node, function, start, count), "
                      "then exit; needs no device (csv or jsonl: a CSV or JSON list)");
+        addMqttOptions(app, mqtt_);
         app.footer(
             "Exit status: 0 when every tag of the last cycle was read; 1 when one failed, no "
             "cycle was completed or the line could not be set up; 2 for bad usage.");
     }
 
     int run(CommandContext& context) override {
+        // The broker settings are checked before the line is touched.
+        std::unique_ptr<MqttClient> broker;
+        if (!mqtt_.url.empty() && !showPlan_) {
+            const std::string& ident = context.options().ident;
+            const std::string why = topicLevelProblem(ident.empty() ? "QARN" : ident);
+            if (!why.empty()) {
+                throw UsageError("--ident '" + ident + "' " + why);
+            }
+            broker = std::make_unique<MqttClient>(mqttSettings(mqtt_));
+        }
         std::vector<TagSpec> specs;
         if (!tagFile_.empty()) {
             specs = readTagList(tagFile_);
@@ -60,6 +72,12 @@ class PollCommand final : public Command {
             specs.push_back(parseTagArgument(arguments_[i], static_cast<int>(i) + 1));
         }
         checkTagNames(specs);
+        for (const TagSpec& spec : specs) {
+            const std::string why = broker != nullptr ? topicLevelProblem(spec.name) : "";
+            if (!why.empty()) {
+                throw UsageError(spec.origin + ": tag name '" + spec.name + "' " + why);
+            }
+        }
 
         if (showPlan_) {
             printPlan(context.options(), specs);
@@ -71,8 +89,15 @@ class PollCommand final : public Command {
         settings.count = count_;
         settings.interval = std::chrono::milliseconds(intervalMs_);
         const PollDisplay display = pollDisplay(format_);
-        const std::unique_ptr<PollOutput> output =
-            makePollOutput(display, std::cout, poller.tags());
+        std::unique_ptr<PollOutput> output = makePollOutput(display, std::cout, poller.tags());
+        if (broker != nullptr) {
+            // The topic level of the line is the instance name.
+            const std::string& ident = context.options().ident;
+            output = std::make_unique<MqttPollOutput>(*broker, ident.empty() ? "QARN" : ident,
+                                                      poller.tags(),
+                                                      static_cast<double>(intervalMs_),
+                                                      std::move(output));
+        }
         CycleSummary last;
         {
             // Ctrl-C ends a wait for an answer too, not only the wait between cycles.
@@ -143,6 +168,7 @@ class PollCommand final : public Command {
     unsigned long count_ = 0;
     std::string format_ = "auto";
     bool showPlan_ = false;
+    MqttOptions mqtt_;
 };
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <qarn/toolkit/Session.h>
 
-#include <pwd.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,129 +16,40 @@
 
 namespace qarn {
 
-namespace {
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
-        return home;
-    }
-    const passwd* pw = getpwuid(getuid());
-    return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
-}
-
-// Moves a damaged store aside, as --store-reset asks; a whole one stays as it is.
-void resetStore(refhost::FileStore& store, bool whole) {
-    if (whole) {
-        std::cerr << "qarn: the store " << store.path()
-                  << " is not damaged; --store-reset left it as it is\n";
-        return;
-    }
-    const std::string damage = store.error();
-    std::string kept;
-    if (!store.reset(kept)) {
-        throw UsageError("--store-reset: " + store.error());
-    }
-    std::cerr << "qarn: store reset (" << damage << "): "
-              << (kept.empty() ? std::string("there was no file to keep")
-                               : "the damaged file was moved aside to " + kept)
-              << "; starting with an empty store\n";
-}
-
-}  // namespace
-
 Session::Session(const LineOptions& options)
-    : options_(options),
-      pluginPath_(options.plugin.empty() ? defaultPluginPath() : options.plugin),
-      storePath_(options.store.empty()
-                     ? defaultStorePath(std::getenv("XDG_STATE_HOME"), homeFolder().c_str())
-                     : options.store) {
-    refhost::SerialFactory& ports = host_.serialFactory();
+    : options_(options), own_(std::make_unique<Host>(options)), shared_(*own_) {
+    applyPortOptions();
+}
+
+Session::Session(Host& host, const LineOptions& options) : options_(options), shared_(host) {
+    applyPortOptions();
+}
+
+void Session::applyPortOptions() {
+    refhost::SerialFactory& ports = host().serialFactory();
     refhost::EchoMode echo = refhost::EchoMode::Auto;
-    if (!refhost::parseEchoMode(options.echo, echo)) {
-        throw UsageError("--echo must be auto, on or off, not '" + options.echo + "'");
+    if (!refhost::parseEchoMode(options_.echo, echo)) {
+        throw UsageError("--echo must be auto, on or off, not '" + options_.echo + "'");
     }
     ports.setEcho(echo);
-    if (options.lateGuardMs) {
-        ports.setLateGuardMs(*options.lateGuardMs);
-    }
-    for (const std::string& mapping : options.portMaps) {
-        std::string error;
-        if (!ports.addMapping(mapping, error)) {
-            throw UsageError(error);
-        }
-    }
-    if (storePath_.empty()) {
-        // Without a store the plug-in still works; it only forgets its node-ID overrides.
-        std::cerr << "qarn: warning: no place for the store (set HOME or XDG_STATE_HOME, or give "
-                     "--store): node-ID overrides are not kept\n";
-    } else {
-        auto store = std::make_unique<refhost::FileStore>(storePath_);
-        const bool loaded = store->load();
-        if (options.storeReset) {
-            resetStore(*store, loaded);
-        } else if (!loaded) {
-            storeDamage_ = store->error();
-        }
-        host_.setStore(std::move(store));
-    }
-    if (options.trace) {
-        if (options.traceFile.empty()) {
-            trace_ = std::make_unique<refhost::FrameTrace>(stderr);
-        } else {
-            traceFile_ = std::fopen(options.traceFile.c_str(), "a");
-            if (traceFile_ == nullptr) {
-                throw UsageError("cannot open the trace file '" + options.traceFile +
-                                 "': " + std::strerror(errno));
-            }
-            trace_ = std::make_unique<refhost::FrameTrace>(traceFile_);
-        }
-        addFrameSink(trace_.get());
-    }
-    if (!options.tracePcap.empty()) {
-        std::string error;
-        pcap_ = refhost::PcapTrace::open(options.tracePcap, error);
-        if (pcap_ == nullptr) {
-            throw UsageError(error);
-        }
-        addFrameSink(pcap_.get());
+    if (options_.lateGuardMs) {
+        ports.setLateGuardMs(*options_.lateGuardMs);
     }
 }
 
 Session::~Session() {
-    loader_.unload();
-    // The plug-in cannot tell that its store refused a change; the user must learn it.
-    const refhost::FileStore* store = host_.store();
-    if (store != nullptr && store->failedWrites() > reportedStoreFailures_) {
-        std::cerr << "qarn: warning: a change of the store was lost: " << store->error() << "\n";
-    }
-    if (traceFile_ != nullptr) {
-        std::fclose(traceFile_);
-    }
-    if (captureFailed()) {
-        std::cerr << "qarn: warning: the capture file " << options_.tracePcap
-                  << " is incomplete: a write to it failed\n";
+    if (own_ == nullptr) {
+        // Others go on with the plug-in: only this instance goes, and this thread's line.
+        if (protocol_ != nullptr) {
+            shared_.deleteProtocol(*protocol_);
+        }
+        host().serialFactory().endLine();
     }
 }
 
 IProtocol& Session::protocol() {
-    if (protocol_ != nullptr) {
-        return *protocol_;
-    }
-    if (!loader_.loaded() && !loader_.load(pluginPath_, host_)) {
-        throw Failure(loader_.error());
-    }
-    protocol_ = loader_.createProtocol("QARN");
     if (protocol_ == nullptr) {
-        throw Failure(loader_.error());
-    }
-    if (!options_.ident.empty()) {
-        protocol_->SetIdent(options_.ident.c_str());
-    }
-    if (!storeDamage_.empty()) {
-        // Commands that stay off the line still run; the user must know the overrides are gone.
-        std::cerr << "qarn: warning: the store is not usable: " << storeDamage_
-                  << "; no node-ID overrides are restored (--store-reset moves the file aside)\n";
+        protocol_ = &shared_.createProtocol(options_.ident);
     }
     return *protocol_;
 }
@@ -159,8 +68,8 @@ IProtocol& Session::configured() {
 }
 
 IProtocol& Session::started() {
-    if (!started_ && !storeDamage_.empty()) {
-        throw UsageError("the store is not usable: " + storeDamage_ +
+    if (!started_ && !shared_.storeDamage().empty()) {
+        throw UsageError("the store is not usable: " + shared_.storeDamage() +
                          "\nqarn: nothing was sent: requests would reach the configured nodes "
                          "instead of their overrides. --store-reset moves the file aside (it is "
                          "kept) and starts with an empty store");
@@ -178,7 +87,7 @@ IProtocol& Session::started() {
 
 NodeGuard Session::nodeGuard() {
     IProtocol& p = protocol();
-    return NodeGuard(host_.store(), p.GetIdent() != nullptr ? p.GetIdent() : "", storePath_,
+    return NodeGuard(host().store(), p.GetIdent() != nullptr ? p.GetIdent() : "", storePath(),
                      broadcast_);
 }
 
@@ -190,37 +99,31 @@ void Session::checkTag(const std::string& address, TagAccess access) {
 }
 
 int Session::storeFailures() {
-    const refhost::FileStore* store = host_.store();
+    const refhost::FileStore* store = host().store();
     return store != nullptr ? store->failedWrites() : 0;
 }
 
 std::string Session::storeFailureSince(int before) {
-    const refhost::FileStore* store = host_.store();
-    if (store == nullptr || store->failedWrites() <= before) {
+    const refhost::FileStore* store = host().store();
+    const int failures = store != nullptr ? store->failedWrites() : 0;
+    if (failures <= before) {
         return std::string();
     }
-    reportedStoreFailures_ = store->failedWrites();
+    shared_.storeFailuresReported(failures);
     return store->error();
 }
 
 void Session::clearPortError() {
-    host_.serialFactory().clearError();
-    host_.serialFactory().beginReport();
+    shared_.factory().serialFactory().clearError();
+    shared_.factory().serialFactory().beginReport();
 }
 
 const refhost::LineReport& Session::lineReport() const {
-    return host_.serialFactory().report();
+    return shared_.factory().serialFactory().report();
 }
 
 void Session::setCancelFd(int fd) {
-    host_.serialFactory().setCancelFd(fd);
-}
-
-void Session::addFrameSink(refhost::FrameSink* sink) {
-    sinks_.add(sink);
-    // The ports hold the fan-out itself, so a sink added later reaches the ports already open
-    // with one.
-    host_.serialFactory().setTrace(sinks_.empty() ? nullptr : &sinks_);
+    shared_.factory().serialFactory().setCancelFd(fd);
 }
 
 int Session::lastErrorCode() const {
@@ -234,9 +137,9 @@ std::string Session::lastErrorText() const {
     }
     // The plug-in can only say "Communication error"; the ports know what they saw, and the
     // operating system what happened to them.
-    const refhost::LineReport& report = host_.serialFactory().report();
+    const refhost::LineReport& report = shared_.factory().serialFactory().report();
     std::string seen = refhost::describe(report);
-    const std::string& os = host_.serialFactory().lastError();
+    const std::string& os = shared_.factory().serialFactory().lastError();
     if (!os.empty() &&
         (report.osReason.empty() || seen.find(report.osReason) == std::string::npos)) {
         seen += (seen.empty() ? "" : "; ") + os;

@@ -151,10 +151,13 @@ void Server::routes() {
         for (const LineState* line : lines_) {
             lines.push_back(line->name());
         }
-        send(res, Reply{200,
-                        {{"lines", lines},
-                         {"writes", settings_.writes.allowWrites},
-                         {"token_required", !settings_.writes.token.empty()}}});
+        nlohmann::json info = {{"lines", lines},
+                               {"writes", settings_.writes.allowWrites},
+                               {"token_required", !settings_.writes.token.empty()}};
+        if (settings_.extraInfo) {
+            info.update(settings_.extraInfo());
+        }
+        send(res, Reply{200, info});
     });
     s.Get("/api/tags", [this](const httplib::Request& req, httplib::Response& res) {
         if (LineState* line = lineOf(req, res)) {
@@ -256,7 +259,9 @@ void Server::routes() {
     });
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
         const std::vector<const LineState*> lines(lines_.begin(), lines_.end());
-        res.set_content(metricsText(lines), "text/plain; version=0.0.4; charset=utf-8");
+        res.set_content(metricsText(lines) +
+                            (settings_.extraMetrics ? settings_.extraMetrics() : std::string()),
+                        "text/plain; version=0.0.4; charset=utf-8");
     });
     // httplib's own answers (unknown paths, a body over the cap) in JSON as well.
     s.set_error_handler([this](const httplib::Request&, httplib::Response& res) {

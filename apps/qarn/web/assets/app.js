@@ -289,6 +289,16 @@ async function start() {
     $('pause').textContent = page.paused ? 'Resume' : 'Pause';
   });
   await loadLine();
+  if (page.info.mqtt) {
+    // The gateway's broker connection, refreshed with the info.
+    const showBroker = (info) => {
+      const pill = $('mqtt');
+      pill.hidden = false;
+      pill.textContent = 'MQTT ' + (info.mqtt.connected ? 'connected' : 'disconnected');
+    };
+    showBroker(page.info);
+    setInterval(async () => showBroker(await getJSON('/api/info')), 5000);
+  }
   setInterval(tickAges, 1000);
   setInterval(pollTraffic, 1000);
 }

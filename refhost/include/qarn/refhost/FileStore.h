@@ -15,8 +15,13 @@
 // before it. A marked file that is cut or changed anywhere is damaged, never read as other
 // values. A file without the marker is a hand-written one and is read as it stands; an empty
 // file, or one that ends inside the marker, is damaged (the store never writes either).
+//
+// Several protocol instances on several threads share one store (the gateway's lines): every
+// member takes the store's mutex, and the texts handed out as pointers are the calling thread's
+// own copies.
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include <qarn/host/IPermanentStorage.h>
@@ -36,16 +41,16 @@ class FileStore final : public IPermanentStorage2 {
     // Changes read the file again first; while it is damaged they are refused (they give 0)
     // rather than replace a file the user may still want. A load(), reset() or change that finds
     // the file whole (mended meanwhile) ends this.
-    bool damaged() const { return !damage_.empty(); }
+    bool damaged() const;
     // Moves whatever file is at path() aside to path() + ".bad-YYYYMMDDTHHMMSSZ" (UTC; "-N"
     // added when that exists, so no earlier copy is lost), naming it in `keptCopy` ("" when
     // there was no file), and starts an empty store. False, with error(), when it can't.
     bool reset(std::string& keptCopy);
     // The last problem: why load() or reset() failed, or why the last refused change was not
     // stored (with the system's reason where there is one).
-    const std::string& error() const { return error_; }
+    std::string error() const;
     // Changes that were not stored since the store was made; error() tells the last reason.
-    int failedWrites() const { return failedWrites_; }
+    int failedWrites() const;
     const std::string& path() const { return path_; }
 
     void* ConvertTo(const char* name) override;
@@ -54,12 +59,13 @@ class FileStore final : public IPermanentStorage2 {
 
     // Nonzero when stored (on disk). When a change fails, the store holds what the file holds.
     int SetValue(const char* section, const char* key, const char* value) override;
-    // The value, or null when there is none; valid until the next change of the store.
+    // The value, or null when there is none; valid until the calling thread's next GetValue.
     const char* GetValue(const char* section, const char* key) override;
     // Nonzero when the key existed and is gone from the file.
     int RemoveValue(const char* section, const char* key) override;
     int GetValueCount(const char* section) override;
-    // Key names in sorted order; null for an index out of range.
+    // Key names in sorted order; null for an index out of range. Valid until the calling
+    // thread's next GetValueName.
     const char* GetValueName(const char* section, int index) override;
     // Nonzero when copied with its NUL into `buffer` of `size` bytes; a value that does not fit
     // is not copied (the buffer gets an empty string) and gives 0.
@@ -80,6 +86,12 @@ class FileStore final : public IPermanentStorage2 {
     bool commitOnce(Edit& edit);
     bool readFile(Sections& sections, bool& damaged);
     bool writeFile(const Sections& sections);
+    // Lookups without the lock; null when there is no such value or name.
+    const std::string* findValue(const char* section, const char* key) const;
+    const std::string* findName(const char* section, int index) const;
+
+    // Guards everything below; path_ never changes.
+    mutable std::mutex mutex_;
 
     std::string path_;
     std::string error_;

@@ -1,18 +1,16 @@
 #pragma once
-// The plug-in as qarn drives it: our host with its store, port map and trace; the loaded
-// plug-in; one protocol instance, configured and started on demand. Tears down in order.
+// The plug-in as qarn drives it: one protocol instance, configured and started on demand, in a
+// host with its store, port map and trace, the loaded plug-in. A command has a host of its own;
+// the gateway's lines share one, each line's session living on its line's thread. Tears down in
+// order.
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
-#include <qarn/refhost/FileStore.h>
-#include <qarn/refhost/FrameFanout.h>
-#include <qarn/refhost/FrameTrace.h>
 #include <qarn/refhost/HostFactory.h>
 #include <qarn/refhost/LineReport.h>
-#include <qarn/refhost/PcapTrace.h>
 #include <qarn/refhost/PluginLoader.h>
+#include <qarn/toolkit/Host.h>
 #include <qarn/toolkit/NodeGuard.h>
 
 class IProtocol;
@@ -27,6 +25,10 @@ class Session {
     // aside when the options ask for it. Throws UsageError for bad host options and a store
     // that can't be reset.
     explicit Session(const LineOptions& options);
+    // A session on a shared host: the host options of `options` are not used, its line options
+    // (configuration, ident, echo, late guard) are. The port settings apply to the ports the
+    // calling thread opens, so a line's session is made and used on the line's own thread.
+    Session(Host& host, const LineOptions& options);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -69,36 +71,28 @@ class Session {
     void setCancelFd(int fd);
     // The line's frames also go to `sink` (not owned; it must outlive the session's use of the
     // line). Call it before the line is first used: ports opened earlier without any sink stay
-    // untraced. Several sinks all get every frame.
-    void addFrameSink(refhost::FrameSink* sink);
+    // untraced. Several sinks all get every frame; on a shared host, those of every line.
+    void addFrameSink(refhost::FrameSink* sink) { shared_.addFrameSink(sink); }
     // True when a capture file was asked for and a write to it failed.
-    bool captureFailed() const { return pcap_ != nullptr && pcap_->failed(); }
+    bool captureFailed() const { return shared_.captureFailed(); }
     // Throws Failure with "<what>: <protocolError()>".
     [[noreturn]] void fail(const std::string& what);
 
-    refhost::PluginLoader& loader() { return loader_; }
-    refhost::HostFactory& host() { return host_; }
-    const std::string& pluginPath() const { return pluginPath_; }
-    const std::string& storePath() const { return storePath_; }
+    refhost::PluginLoader& loader() { return shared_.loader(); }
+    refhost::HostFactory& host() { return shared_.factory(); }
+    const std::string& pluginPath() const { return shared_.pluginPath(); }
+    const std::string& storePath() const { return shared_.storePath(); }
 
   private:
+    void applyPortOptions();
+
     const LineOptions& options_;
-    std::string pluginPath_;
-    std::string storePath_;
-    std::FILE* traceFile_ = nullptr;
-    std::unique_ptr<refhost::FrameTrace> trace_;
-    std::unique_ptr<refhost::PcapTrace> pcap_;
-    // What the ports report to: every sink of the session.
-    refhost::FrameFanout sinks_;
-    // Declared before the loader: the plug-in must be gone before the services it holds.
-    refhost::HostFactory host_;
-    refhost::PluginLoader loader_;
+    std::unique_ptr<Host> own_;  // null on a shared host
+    Host& shared_;
     IProtocol* protocol_ = nullptr;
     bool configured_ = false;
     bool started_ = false;
     bool broadcast_ = false;
-    std::string storeDamage_;  // why the store is not usable; empty when it is
-    int reportedStoreFailures_ = 0;
 };
 
 }  // namespace qarn

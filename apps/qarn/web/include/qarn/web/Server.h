@@ -20,10 +20,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include <qarn/web/PostCheck.h>
 
 namespace httplib {
@@ -43,6 +45,10 @@ struct ServerSettings {
     size_t maxBody = 4096;                 // bytes of a POST body
     size_t maxEventClients = 8;            // live event streams; each holds a thread
     std::chrono::seconds lineTimeout{30};  // wait for the polling thread's reply
+    // What the program around the lines adds (the gateway: its broker connection): more lines
+    // of the metrics text, more fields of /api/info. Called on the server's threads.
+    std::function<std::string()> extraMetrics;
+    std::function<nlohmann::json()> extraInfo;
 };
 
 class Server {
