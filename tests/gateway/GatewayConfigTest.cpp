@@ -73,9 +73,9 @@ TEST_F(GatewayConfigTest, AGoodFileIsReadWhole) {
     EXPECT_TRUE(one.allowWrites);
     EXPECT_FALSE(c.lines[1].allowWrites);
     ASSERT_EQ(one.tags.size(), 2u);  // the file's first, then the inline ones
-    EXPECT_EQ(one.tags[0].spec.name, "power");
-    EXPECT_EQ(one.tags[1].spec.name, "volts");
-    EXPECT_EQ(one.tags[1].spec.origin, dir.file("gw.toml") + ":20");  // its name
+    EXPECT_EQ(one.tags[0].entry.name, "power");
+    EXPECT_EQ(one.tags[1].entry.name, "volts");
+    EXPECT_EQ(one.tags[1].entry.origin, dir.file("gw.toml") + ":20");  // its name
     EXPECT_EQ(one.tags[1].scaling.scale, 0.1);
     EXPECT_EQ(one.tags[1].scaling.unit, "V");
     EXPECT_NE(one.signature(), c.lines[1].signature());

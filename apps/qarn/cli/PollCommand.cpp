@@ -72,10 +72,10 @@ class PollCommand final : public Command {
             specs.push_back(parseTagArgument(arguments_[i], static_cast<int>(i) + 1));
         }
         checkTagNames(specs);
-        for (const TagSpec& spec : specs) {
-            const std::string why = broker != nullptr ? topicLevelProblem(spec.name) : "";
+        for (const TagSpec& entry : specs) {
+            const std::string why = broker != nullptr ? topicLevelProblem(entry.name) : "";
             if (!why.empty()) {
-                throw UsageError(spec.origin + ": tag name '" + spec.name + "' " + why);
+                throw UsageError(entry.origin + ": tag name '" + entry.name + "' " + why);
             }
         }
 

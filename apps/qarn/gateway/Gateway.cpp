@@ -219,12 +219,12 @@ void Gateway::forgetTags(const GatewayLine& line, const GatewayLine* next) {
     std::set<std::string> kept;
     if (next != nullptr) {
         for (const GatewayTag& t : next->tags) {
-            kept.insert(t.spec.name);
+            kept.insert(t.entry.name);
         }
     }
     for (const GatewayTag& t : line.tags) {
-        if (kept.count(t.spec.name) == 0) {
-            client_->forget(client_->topic(line.name + "/" + t.spec.name));
+        if (kept.count(t.entry.name) == 0) {
+            client_->forget(client_->topic(line.name + "/" + t.entry.name));
         }
     }
 }

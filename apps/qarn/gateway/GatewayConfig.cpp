@@ -260,7 +260,7 @@ void readTags(const toml::table& line, const std::string& path, const std::strin
         }
         Fields f(*t, at, file, problems);
         GatewayTag tag;
-        tag.spec.origin = f.whereOf("name");
+        tag.entry.origin = f.whereOf("name");
         const std::optional<std::string> name = f.text("name");
         const std::optional<std::string> address = f.text("address");
         if (!name && !f.has("name")) {
@@ -276,8 +276,8 @@ void readTags(const toml::table& line, const std::string& path, const std::strin
         tag.scaling.offset = f.number("offset");
         tag.scaling.unit = f.text("unit").value_or("");
         if (name && address) {
-            tag.spec.name = *name;
-            tag.spec.address = *address;
+            tag.entry.name = *name;
+            tag.entry.address = *address;
             out.tags.push_back(tag);
         }
     }
@@ -359,8 +359,8 @@ void readLine(const toml::table& t, size_t index, const std::string& file,
             !tagsFile->empty() && (*tagsFile)[0] == '/' ? *tagsFile
                                                         : folderOf(file) + "/" + *tagsFile;
         try {
-            for (const TagSpec& spec : readTagList(tagPath)) {
-                line.tags.push_back(GatewayTag{spec, TagScaling{}});
+            for (const TagSpec& entry : readTagList(tagPath)) {
+                line.tags.push_back(GatewayTag{entry, TagScaling{}});
             }
         } catch (const UsageError& e) {
             f.problem(*f.get("tags_file"), "tags_file", e.what());
@@ -373,12 +373,12 @@ void readLine(const toml::table& t, size_t index, const std::string& file,
     }
     std::set<std::string> names;
     for (const GatewayTag& tag : line.tags) {
-        const std::string why = topicLevelProblem(tag.spec.name);
+        const std::string why = topicLevelProblem(tag.entry.name);
         if (!why.empty()) {
-            problems.push_back(tag.spec.origin + ": " + path + " tag name: '" + tag.spec.name +
+            problems.push_back(tag.entry.origin + ": " + path + " tag name: '" + tag.entry.name +
                                "' " + why);
-        } else if (!names.insert(tag.spec.name).second) {
-            problems.push_back(tag.spec.origin + ": " + path + " tag name: '" + tag.spec.name +
+        } else if (!names.insert(tag.entry.name).second) {
+            problems.push_back(tag.entry.origin + ": " + path + " tag name: '" + tag.entry.name +
                                "' is given twice on this line");
         }
     }
@@ -409,7 +409,7 @@ std::string GatewayLine::signature() const {
       << intervalMs << ' ' << o.lateGuardMs.value_or(-1) << ' ' << o.echo << ' ' << allowWrites
       << '\n';
     for (const GatewayTag& t : tags) {
-        s << t.spec.name << ' ' << t.spec.address << ' ' << t.scaling.scale.value_or(1) << ' '
+        s << t.entry.name << ' ' << t.entry.address << ' ' << t.scaling.scale.value_or(1) << ' '
           << t.scaling.offset.value_or(0) << ' ' << t.scaling.scale.has_value()
           << t.scaling.offset.has_value() << ' ' << t.scaling.unit << '\n';
     }

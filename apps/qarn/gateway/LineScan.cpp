@@ -32,22 +32,22 @@ LineScan::LineScan(Session& session, const GatewayLine& line,
     std::vector<const ITag*> tags;
     std::vector<std::string> problems;
     for (const GatewayTag& t : line.tags) {
-        const TagSpec& spec = t.spec;
+        const TagSpec& entry = t.entry;
         const std::string where =
-            spec.origin + ": line " + line.name + " tag " + spec.name + " (" + spec.address + ")";
-        const std::string problem = guard.tagProblem(spec.address, TagAccess::Read);
+            entry.origin + ": line " + line.name + " tag " + entry.name + " (" + entry.address + ")";
+        const std::string problem = guard.tagProblem(entry.address, TagAccess::Read);
         if (!problem.empty()) {
             problems.push_back(where + ": refused: " + problem);
             continue;
         }
         try {
-            handles_.push_back(std::make_unique<TagHandle>(session, protocol, spec.address));
+            handles_.push_back(std::make_unique<TagHandle>(session, protocol, entry.address));
         } catch (const Failure& e) {
             problems.push_back(where + ": " + e.what());
             continue;
         }
         tags.push_back(&handles_.back()->tag());
-        polled_.push_back(PolledTag{spec.name, spec.address, handles_.back()->type()});
+        polled_.push_back(PolledTag{entry.name, entry.address, handles_.back()->type()});
     }
     if (!problems.empty()) {
         handles_.clear();

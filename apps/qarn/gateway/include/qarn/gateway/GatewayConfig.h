@@ -56,7 +56,7 @@ class ConfigError : public std::runtime_error {
 };
 
 struct GatewayTag {
-    TagSpec spec;  // origin "FILE:LINE"
+    TagSpec entry;  // origin "FILE:LINE"
     TagScaling scaling;
 };
 
